@@ -1,0 +1,9 @@
+// -M: merge several GEN/SAMPLE pairs into one.
+#pragma once
+#include <string>
+#include <vector>
+
+// files holds the GEN names, then the SAMPLE names, pair k at k and n+k.
+// Returns 0, or 1 on a failure it reports.
+int merge(std::vector<std::string>& files, std::string out_gen, std::string out_sample,
+          double threshold);

@@ -1,0 +1,403 @@
+#include "streams.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/iostreams/categories.hpp>
+#include <boost/iostreams/filter/gzip.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
+
+namespace bio = boost::iostreams;
+
+std::string log_file = "trevlin.log";
+
+bool is_gzip_name(const std::string& name) { return name.find(".gz") != std::string::npos; }
+
+bool same_file(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// ---- log ----
+
+bool run_log::open_truncate() {
+  file_.open(log_file, std::ios::out | std::ios::trunc);
+  return file_.is_open();
+}
+
+bool run_log::open_append() {
+  file_.open(log_file, std::ios::out | std::ios::app);
+  if (file_.is_open()) return true;
+  std::cout << "Can't open log file: " << log_file << std::endl;
+  return false;
+}
+
+void run_log::close() {
+  if (file_.is_open()) file_.close();
+}
+
+void run_log::out(std::string_view text, bool flush) {
+  std::cout.write(text.data(), text.size());
+  if (flush) std::cout.flush();
+}
+
+void run_log::log(std::string_view text, bool flush) {
+  if (!file_.is_open()) return;
+  file_.write(text.data(), text.size());
+  if (flush) file_.flush();
+}
+
+void run_log::both(std::string_view text, bool flush) {
+  out(text, flush);
+  log(text, flush);
+}
+
+// Opens for reading without blocking on a named pipe; -1 for a directory.
+static int open_readable(const std::string& name) {
+  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return -1;
+  }
+  return fd;
+}
+
+bool check_inputs(run_log& log, const std::vector<std::string>& names) {
+  bool ok = true;
+  for (const std::string& name : names) {
+    if (name.empty()) continue;
+    // A named pipe is checked by its type alone: opening it would wait for a writer.
+    struct stat st;
+    if (stat(name.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && access(name.c_str(), R_OK) == 0)
+      continue;
+    int fd = open_readable(name);
+    if (fd < 0) {
+      log.both("Can't open " + name + "\n");
+      ok = false;
+    } else {
+      ::close(fd);
+    }
+  }
+  return ok;
+}
+
+bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
+                   const std::vector<std::string>& inputs) {
+  for (const std::string& out : outputs) {
+    if (out.empty()) continue;
+    for (const std::string& in : inputs) {
+      if (!in.empty() && same_file(out, in)) {
+        log.both("Output file is also an input: " + out + "\n");
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// ---- devices ----
+// Our own file devices: the library's file devices drop read and write errors
+// silently, and the chain's close swallows exceptions. These record the error
+// where the caller can see it.
+
+namespace {
+
+struct fd_status {
+  int fd = -1;
+  int error = 0;  // first errno seen, 0 when none
+};
+
+struct checked_source {
+  typedef char char_type;
+  typedef bio::source_tag category;
+  std::shared_ptr<fd_status> st;
+  std::streamsize read(char* s, std::streamsize n) {
+    if (st->error) return -1;
+    for (;;) {
+      ssize_t r = ::read(st->fd, s, static_cast<size_t>(n));
+      if (r > 0) return r;
+      if (r == 0) return -1;
+      if (errno == EINTR) continue;
+      st->error = errno;
+      return -1;
+    }
+  }
+};
+
+struct checked_sink {
+  typedef char char_type;
+  typedef bio::sink_tag category;
+  std::shared_ptr<fd_status> st;
+  std::streamsize write(const char* s, std::streamsize n) {
+    std::streamsize done = 0;
+    while (!st->error && done < n) {
+      ssize_t w = ::write(st->fd, s + done, static_cast<size_t>(n - done));
+      if (w >= 0) {
+        done += w;
+      } else if (errno != EINTR) {
+        st->error = errno;
+      }
+    }
+    return n;  // a failed write is reported at close, not retried forever
+  }
+};
+
+bio::gzip_params output_gzip_params() {
+  bio::gzip_params p;
+  p.level = bio::zlib::default_compression;
+  p.method = bio::zlib::deflated;
+  p.window_bits = 15;
+  p.mem_level = 8;
+  p.strategy = bio::zlib::default_strategy;
+  p.noheader = false;
+  p.calculate_crc = false;
+  p.file_name = "";
+  p.comment = "";
+  p.mtime = 0;
+  return p;
+}
+
+constexpr std::streamsize kChainBuffer = 1 << 16;
+constexpr size_t kReadBlock = 1 << 20;
+
+}  // namespace
+
+// ---- line_reader ----
+
+struct line_reader::chain_state {
+  bio::filtering_istream in;
+  std::shared_ptr<fd_status> st = std::make_shared<fd_status>();
+  ~chain_state() {
+    try {
+      in.reset();
+    } catch (...) {
+    }
+    if (st->fd >= 0) ::close(st->fd);
+  }
+};
+
+line_reader::line_reader() = default;
+line_reader::~line_reader() { close(); }
+
+bool line_reader::open(const std::string& name, bool compressed) {
+  close();
+  name_ = name;
+  compressed_ = compressed;
+  backend_ = backend::chain;
+  return start();
+}
+
+bool line_reader::open_by_content(const std::string& name) {
+  close();
+  name_ = name;
+  backend_ = backend::zlib;
+  return start();
+}
+
+bool line_reader::start() {
+  error_.clear();
+  pos_ = end_ = 0;
+  buf_offset_ = 0;
+  line_number_ = 0;
+  eof_ = false;
+  had_newline_ = false;
+  if (buf_.empty()) buf_.resize(kReadBlock);
+  int fd = open_readable(name_);
+  if (fd < 0) {
+    error_ = "Can't open " + name_ + "\n";
+    return false;
+  }
+  if (backend_ == backend::zlib) {
+    gz_ = gzdopen(fd, "rb");
+    if (!gz_) {
+      ::close(fd);
+      error_ = "Can't open " + name_ + "\n";
+      return false;
+    }
+    gzbuffer(gz_, 1 << 17);
+    return true;
+  }
+  struct stat st;
+  bool empty_file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+  chain_ = std::make_unique<chain_state>();
+  chain_->st->fd = fd;
+  // A 0-byte file under a gzip name is an empty file left by older runs, not damage.
+  if (compressed_ && !empty_file) chain_->in.push(bio::gzip_decompressor(15, 4096));
+  chain_->in.push(checked_source{chain_->st}, kChainBuffer);
+  return true;
+}
+
+bool line_reader::rewind() {
+  if (backend_ == backend::none) return false;
+  if (backend_ == backend::zlib) {
+    line_number_ = 0;
+    return seek(0);
+  }
+  chain_.reset();
+  return start();
+}
+
+void line_reader::close() {
+  chain_.reset();
+  if (gz_) {
+    gzclose(gz_);
+    gz_ = nullptr;
+  }
+}
+
+long line_reader::read_some(char* dst, size_t n) {
+  if (backend_ == backend::zlib) {
+    if (!gz_) return 0;
+    int r = gzread(gz_, dst, static_cast<unsigned>(n));
+    int err = Z_OK;
+    gzerror(gz_, &err);
+    if (r < 0 || (err != Z_OK && r == 0)) {
+      error_ = (err == Z_ERRNO ? "Can't read " : "Damaged gzip file: ") + name_ + "\n";
+      return -1;
+    }
+    return r;
+  }
+  if (!chain_) return 0;
+  try {
+    std::streamsize r = chain_->in.rdbuf()->sgetn(dst, static_cast<std::streamsize>(n));
+    if (chain_->st->error) {
+      error_ = "Can't read " + name_ + "\n";
+      return -1;
+    }
+    return r > 0 ? static_cast<long>(r) : 0;
+  } catch (const std::exception&) {
+    // The decompressor throws on bad headers, corrupt data, a bad trailer or a cut.
+    error_ = (chain_->st->error ? "Can't read " : "Damaged gzip file: ") + name_ + "\n";
+    return -1;
+  }
+}
+
+bool line_reader::fill() {
+  if (eof_) return false;
+  // Keep the unread tail at the front; grow when a single line fills the buffer.
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    buf_offset_ += pos_;
+    pos_ = 0;
+  }
+  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+  long r = read_some(buf_.data() + end_, buf_.size() - end_);
+  if (r <= 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += static_cast<size_t>(r);
+  return true;
+}
+
+bool line_reader::next(std::string_view& line) {
+  if (failed()) return false;
+  size_t scanned = pos_;
+  for (;;) {
+    const char* nl = static_cast<const char*>(
+        std::memchr(buf_.data() + scanned, '\n', end_ - scanned));
+    if (nl) {
+      size_t at = static_cast<size_t>(nl - buf_.data());
+      line = std::string_view(buf_.data() + pos_, at - pos_);
+      pos_ = at + 1;
+      had_newline_ = true;
+      ++line_number_;
+      return true;
+    }
+    size_t scanned_len = end_ - pos_;
+    if (!fill()) break;
+    scanned = pos_ + scanned_len;
+  }
+  if (failed() || pos_ == end_) return false;
+  line = std::string_view(buf_.data() + pos_, end_ - pos_);
+  pos_ = end_;
+  had_newline_ = false;
+  ++line_number_;
+  return true;
+}
+
+bool line_reader::seek(uint64_t offset) {
+  if (backend_ != backend::zlib || !gz_ || failed()) return false;
+  if (offset >= buf_offset_ && offset <= buf_offset_ + end_) {
+    pos_ = static_cast<size_t>(offset - buf_offset_);
+    return true;
+  }
+  if (gzseek(gz_, static_cast<z_off_t>(offset), SEEK_SET) < 0) {
+    error_ = "Damaged gzip file: " + name_ + "\n";
+    return false;
+  }
+  buf_offset_ = offset;
+  pos_ = end_ = 0;
+  eof_ = false;
+  return true;
+}
+
+// ---- text_writer ----
+
+struct text_writer::chain_state {
+  bio::filtering_ostream out;
+  std::shared_ptr<fd_status> st = std::make_shared<fd_status>();
+};
+
+text_writer::text_writer() = default;
+text_writer::~text_writer() {
+  if (open_) close();
+}
+
+bool text_writer::open(const std::string& name, bool compressed) {
+  if (open_) close();
+  name_ = name;
+  error_.clear();
+  buf_.clear();
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error_ = "Can't open " + name + "\n";
+    return false;
+  }
+  chain_ = std::make_unique<chain_state>();
+  chain_->st->fd = fd;
+  if (compressed) chain_->out.push(bio::gzip_compressor(output_gzip_params(), 4096));
+  chain_->out.push(checked_sink{chain_->st}, kChainBuffer);
+  buf_.reserve(kFlushAt + (kFlushAt >> 2));
+  open_ = true;
+  return true;
+}
+
+void text_writer::flush_buffer() {
+  if (!chain_ || buf_.empty()) return;
+  try {
+    chain_->out.rdbuf()->sputn(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+  } catch (const std::exception&) {
+    if (!chain_->st->error) chain_->st->error = EIO;
+  }
+  buf_.clear();
+}
+
+bool text_writer::close() {
+  if (!open_) return error_.empty();
+  open_ = false;
+  flush_buffer();
+  bool ok = true;
+  try {
+    chain_->out.reset();  // writes the gzip trailer; errors land in st->error
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (chain_->out.bad()) ok = false;
+  if (chain_->st->error) ok = false;
+  if (::close(chain_->st->fd) != 0) ok = false;
+  chain_.reset();
+  if (!ok) error_ = "Can't write " + name_ + "\n";
+  return ok;
+}

@@ -1,0 +1,162 @@
+// Reading and writing text files, plain or gzip, and the run's log.
+//
+// Every mode reads through line_reader and writes through text_writer, so that
+// open failures, damaged gzip data and write failures become the same
+// messages everywhere. Errors are values: open()/next()/close() return false
+// and error() holds the message text, ready to print to both.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <zlib.h>
+
+// Path of the log file for the whole process; "trevlin.log" unless --log names another.
+extern std::string log_file;
+
+// True when the name contains ".gz" anywhere (a substring test, not a suffix test).
+bool is_gzip_name(const std::string& name);
+
+// True when the two names are the same text, or name existing files with the
+// same device and inode.
+bool same_file(const std::string& a, const std::string& b);
+
+// The log of one run and the "both" convention: standard output first, then
+// the same text in the log.
+class run_log {
+ public:
+  // Opens log_file for writing, truncating it. False when it cannot be opened;
+  // the caller prints the message.
+  bool open_truncate();
+  // Opens log_file for appending, as every mode does first. On failure prints
+  // "Can't open log file: PATH" to standard output and returns false.
+  bool open_append();
+  void close();
+
+  // Standard output, then the log; flush=true for lines that end with a flush.
+  void both(std::string_view text, bool flush = false);
+  void out(std::string_view text, bool flush = false);
+  void log(std::string_view text, bool flush = false);
+
+ private:
+  std::ofstream file_;
+};
+
+// Checks that every non-empty name can be opened for reading (and is not a
+// directory). Prints "Can't open NAME" to both for each one that cannot.
+bool check_inputs(run_log& log, const std::vector<std::string>& names);
+
+// Checks that no non-empty output names the same file as a non-empty input.
+// Prints "Output file is also an input: NAME" to both for the first clash.
+bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
+                   const std::vector<std::string>& inputs);
+
+// Line-by-line reader over a file, through gzip when asked (stream chain) or
+// by content (zlib's gzip file reader). Lines of any length; no allocation
+// per line. A returned line stays valid until the next call.
+class line_reader {
+ public:
+  line_reader();
+  ~line_reader();
+  line_reader(const line_reader&) = delete;
+  line_reader& operator=(const line_reader&) = delete;
+
+  // Opens the file through the stream chain, through gzip when compressed.
+  // A 0-byte file reads as empty even when compressed. False: error() says
+  // "Can't open NAME".
+  bool open(const std::string& name, bool compressed);
+  // Opens with zlib's reader, which decompresses gzip data and copies any
+  // other file unchanged, whatever its name.
+  bool open_by_content(const std::string& name);
+  // Starts again at the first line (a second pass over the same file).
+  bool rewind();
+  void close();
+
+  // The next line without its '\n' (a '\r' before it stays). False at the end
+  // of the file or at a fault; then failed() tells which.
+  bool next(std::string_view& line);
+  // Whether the last line returned ended with '\n' (false for a last line
+  // without one).
+  bool had_newline() const { return had_newline_; }
+  // Physical number of the last line returned, from 1.
+  uint64_t line_number() const { return line_number_; }
+
+  // Offset in the uncompressed text where the next line starts, and a move
+  // there (open_by_content only). seek() leaves line_number() unchanged.
+  uint64_t tell() const { return buf_offset_ + pos_; }
+  bool seek(uint64_t offset);
+
+  bool failed() const { return !error_.empty(); }
+  // "Damaged gzip file: NAME\n", "Can't read NAME\n" or "Can't open NAME\n".
+  const std::string& error() const { return error_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  enum class backend { none, chain, zlib };
+  bool start();
+  bool fill();
+  long read_some(char* dst, size_t n);
+
+  struct chain_state;
+  std::unique_ptr<chain_state> chain_;
+  gzFile gz_ = nullptr;
+  backend backend_ = backend::none;
+  bool compressed_ = false;
+  std::string name_;
+  std::string error_;
+  std::vector<char> buf_;
+  size_t pos_ = 0;   // start of the unread text in buf_
+  size_t end_ = 0;   // end of the valid text in buf_
+  uint64_t buf_offset_ = 0;  // uncompressed offset of buf_[0]
+  uint64_t line_number_ = 0;
+  bool eof_ = false;
+  bool had_newline_ = false;
+};
+
+// Buffered writer to a new file, through gzip when asked. Writes go to an
+// in-memory buffer that is handed on in large blocks.
+class text_writer {
+ public:
+  text_writer();
+  ~text_writer();
+  text_writer(const text_writer&) = delete;
+  text_writer& operator=(const text_writer&) = delete;
+
+  // Creates or truncates the file. False: error() says "Can't open NAME".
+  bool open(const std::string& name, bool compressed);
+
+  void write(std::string_view s) {
+    buf_.append(s.data(), s.size());
+    if (buf_.size() >= kFlushAt) flush_buffer();
+  }
+  void put(char c) {
+    buf_.push_back(c);
+    if (buf_.size() >= kFlushAt) flush_buffer();
+  }
+  // Direct access for hot loops: append, then call maybe_flush().
+  std::string& buffer() { return buf_; }
+  void maybe_flush() {
+    if (buf_.size() >= kFlushAt) flush_buffer();
+  }
+
+  // Writes out the buffer, ends the gzip member and closes the file. False
+  // when any write or the close failed: error() says "Can't write NAME".
+  bool close();
+  bool is_open() const { return open_; }
+  const std::string& error() const { return error_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  static constexpr size_t kFlushAt = 1 << 20;
+  void flush_buffer();
+  struct chain_state;
+  std::unique_ptr<chain_state> chain_;
+  std::string name_;
+  std::string error_;
+  std::string buf_;
+  bool open_ = false;
+};

@@ -1,0 +1,63 @@
+// End-to-end harness: runs the real binary in a fresh directory on files the
+// test writes, and compares status, standard output, the log and outputs.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A fresh temporary directory, removed when the object goes away.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& bytes) const;
+  // Writes text gzip-compressed (one member).
+  void write_gz(const std::string& name, const std::string& text) const;
+  std::string read(const std::string& name) const;  // "" when missing
+  bool exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+struct run_result {
+  int status = -1;    // exit status; 128+signal when killed
+  std::string out;    // standard output
+  std::string err;    // standard error (the tool writes none)
+};
+
+// Runs the tool in dir with these words after the program name, which is
+// given to it as "trevlin". Killed after timeout_s seconds.
+run_result run_trevlin(const std::string& dir, const std::vector<std::string>& args,
+                       int timeout_s = 120);
+
+// The echo line the tool prints first: "trevlin" and the words, then "\n".
+std::string echo_line(const std::vector<std::string>& args);
+
+std::string gzip_bytes(const std::string& text);  // one gzip member
+// The decompressed text of gzip bytes (all members); sets ok=false on a fault.
+std::string gunzip_bytes(const std::string& bytes, bool* ok = nullptr);
+bool is_gzip_data(const std::string& bytes);
+
+// One end-to-end case: the files to write, the words, and what must come out.
+// expect_log "" with check_log=true means an empty log; outputs are compared
+// as text, decompressed first when they are gzip data (is_gzip_data).
+struct e2e_case {
+  std::string name;
+  std::map<std::string, std::string> files;  // plain files to create
+  std::vector<std::string> args;
+  int status = 0;
+  std::string out;                 // expected standard output, echo line included
+  bool check_log = true;
+  std::string log;                 // expected trevlin.log (echo line included)
+  std::map<std::string, std::string> outputs;  // file -> expected text
+  std::vector<std::string> absent;             // files that must not exist
+  std::map<std::string, bool> gzipped;         // file -> must (not) be gzip data
+};
+
+// Runs one case in a fresh directory and reports every difference as a
+// test failure. Inputs whose names contain ".gz" are written compressed.
+void run_case(const e2e_case& c);
