@@ -1,9 +1,362 @@
+// -S: copies a GEN file, and with a sample selection its SAMPLE file, keeping
+// the chosen samples and SNPs.
+//
+// The GEN file is read twice: once for its first line (the number of
+// samples), then line by line for the SNPs. Only the ID sets, the kept sample
+// indices and one line's probabilities are held in memory.
 #include "subset.h"
 
-#include <iostream>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
-int subset(std::string, std::string, std::string, std::string, std::string, std::string,
-           std::string, std::string, int, int, bool, bool, bool, bool, bool, double, double) {
-  std::cout << "Mode -S is not available yet." << std::endl;
-  return 1;
+#include "streams.h"
+#include "text.h"
+
+namespace {
+
+using id_set = std::set<std::string, std::less<>>;
+
+std::string int_text(long long v) {
+  std::string s;
+  append_int(s, v);
+  return s;
+}
+
+// Reads an ID list file into a set: any white-space-separated fields, on any
+// number of lines. An empty name is a list that was not given.
+bool read_id_list(run_log& log, const std::string& name, id_set& ids) {
+  if (name.empty()) return true;
+  line_reader in;
+  if (!in.open(name, is_gzip_name(name))) {
+    log.both(in.error(), true);
+    return false;
+  }
+  std::string_view line, f;
+  while (in.next(line)) {
+    field_cursor c(line);
+    while (c.next(f))
+      if (ids.find(f) == ids.end()) ids.emplace(f);
+  }
+  if (in.failed()) {
+    log.both(in.error(), true);
+    return false;
+  }
+  return true;
+}
+
+bool contains(const id_set& ids, std::string_view a, std::string_view b) {
+  return ids.find(a) != ids.end() || ids.find(b) != ids.end();
+}
+
+// A probability field: an optional sign, then a decimal number (digits or a
+// point first, so "nan" and "inf" are not numbers). Parses at p and returns
+// the end of the number, or nullptr when the field does not start with one.
+inline const char* parse_probability(const char* p, const char* end, double& v) {
+  if (p < end && *p == '+') ++p;
+  const char* q = (p < end && *p == '-') ? p + 1 : p;
+  if (q == end || !((*q >= '0' && *q <= '9') || *q == '.')) return nullptr;
+  auto r = std::from_chars(p, end, v);
+  if (r.ec != std::errc()) return nullptr;
+  return r.ptr;
+}
+
+// Whole numbers are written without decimals, every other value with four.
+inline void append_probability(std::string& out, double v) {
+  if (v == 0.0 && !std::signbit(v)) {
+    out.push_back('0');
+    return;
+  }
+  if (v == 1.0) {
+    out.push_back('1');
+    return;
+  }
+  char tmp[400];
+  int decimals = (v == std::floor(v)) ? 0 : 4;
+  auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, decimals);
+  out.append(tmp, r.ptr);
+}
+
+// Why a GEN line cannot be used; called only once the fast parse has failed.
+std::string bad_line_reason(std::string_view line, long long samples) {
+  std::vector<std::string_view> fields;
+  split_fields(line, fields);
+  if (fields.size() < 5) return "fewer than 5 fields";
+  int32_t position;
+  if (!parse_int32(fields[2], position)) return "position is not a 32-bit integer";
+  unsigned long long expected = 5 + 3 * static_cast<unsigned long long>(samples < 0 ? 0 : samples);
+  if (fields.size() != expected)
+    return int_text(static_cast<long long>(fields.size())) + " fields, expected " +
+           int_text(static_cast<long long>(expected));
+  for (size_t i = 5; i < fields.size(); ++i) {
+    double v;
+    const char* b = fields[i].data();
+    const char* e = b + fields[i].size();
+    if (parse_probability(b, e, v) != e) return "field " + int_text(static_cast<long long>(i + 1)) + " is not a number";
+  }
+  return "cannot be read";
+}
+
+// One GEN line, split in place: five leading fields and 3N probabilities.
+struct gen_line {
+  std::string_view snp_id, rs_id, allele_a, allele_b;
+  int32_t position = 0;
+};
+
+// Parses a non-blank line; false when it does not hold exactly the five
+// leading fields and `values.size()` numbers.
+bool parse_gen_line(std::string_view line, gen_line& g, std::vector<double>& values) {
+  field_cursor c(line);
+  std::string_view pos;
+  if (!c.next(g.snp_id) || !c.next(g.rs_id) || !c.next(pos) || !c.next(g.allele_a) ||
+      !c.next(g.allele_b))
+    return false;
+  if (!parse_int32(pos, g.position)) return false;
+  const char* p = c.rest.data();
+  const char* end = p + c.rest.size();
+  for (double& v : values) {
+    while (p < end && is_space(*p)) ++p;
+    if (p == end) return false;
+    p = parse_probability(p, end, v);
+    if (!p || (p < end && !is_space(*p))) return false;
+  }
+  while (p < end && is_space(*p)) ++p;
+  return p == end;
+}
+
+}  // namespace
+
+int subset(std::string gen_file, std::string out_gen, std::string inclusion_file,
+           std::string sample_id_file, std::string sample_excl_file, std::string sample_file,
+           std::string out_sample, std::string exclusion_file, int start, int end,
+           bool range_given, bool inclusion_given, bool sample_subset, bool exclusion_given,
+           bool missing_given, double missing_threshold, double threshold) {
+  const bool gen_gz = is_gzip_name(gen_file);
+  const bool include_all = !range_given && !inclusion_given;
+
+  run_log log;
+  if (!log.open_append()) return 1;
+
+  // Every input is checked before anything is written; no output is created
+  // when one is missing or would overwrite an input.
+  std::vector<std::string> inputs = {gen_file, inclusion_file, sample_id_file, sample_excl_file,
+                                     exclusion_file};
+  if (sample_subset) inputs.push_back(sample_file);
+  std::vector<std::string> outputs = {out_gen};
+  if (sample_subset) outputs.push_back(out_sample);
+  if (!check_inputs(log, inputs) || !check_outputs(log, outputs, inputs)) return 1;
+
+  log.both("Output files: " + out_gen + " " + out_sample + "\n", true);
+
+  // Number of samples: from the fields of the first non-blank GEN line.
+  long long input_samples = -1;
+  line_reader gen;
+  {
+    if (!gen.open(gen_file, gen_gz)) {
+      log.both(gen.error(), true);
+      return 1;
+    }
+    std::string_view line;
+    while (gen.next(line)) {
+      if (is_blank(line)) continue;
+      field_cursor c(line);
+      std::string_view f;
+      long long fields = 0;
+      while (c.next(f)) ++fields;
+      input_samples = (fields - 5) / 3;
+      break;
+    }
+    if (gen.failed()) {
+      log.both(gen.error(), true);
+      return 1;
+    }
+    gen.close();
+  }
+  log.both("Number of input samples: " + int_text(input_samples) + "\n", true);
+
+  // Sample selection: the kept SAMPLE rows, copied verbatim, and their indices.
+  std::vector<long long> kept_samples;
+  long long output_samples = input_samples;
+  if (sample_subset) {
+    log.both("Samples...\n");
+    id_set include_ids, exclude_ids;
+    if (!read_id_list(log, sample_id_file, include_ids)) return 1;
+    log.log("Number of samples in subset file: " + int_text(static_cast<long long>(include_ids.size())) + "\n", true);
+    if (!read_id_list(log, sample_excl_file, exclude_ids)) return 1;
+
+    text_writer out;
+    if (!out.open(out_sample, gen_gz)) {
+      log.both(out.error(), true);
+      return 1;
+    }
+    line_reader in;
+    if (!in.open(sample_file, is_gzip_name(sample_file))) {
+      log.both(in.error(), true);
+      return 1;
+    }
+    std::string_view line;
+    for (int header = 0; header < 2; ++header) {
+      if (in.next(line)) out.write(line);
+      out.put('\n');
+    }
+    output_samples = 0;
+    long long row_index = 0;
+    std::string row_text;
+    // A row with fewer than two fields (a blank line included) ends the rows.
+    while (in.next(line)) {
+      field_cursor c(line);
+      std::string_view id_1, id_2;
+      if (!c.next(id_1) || !c.next(id_2)) break;
+      bool kept;
+      if (!include_ids.empty()) {
+        log.log("sample_file: " + std::string(id_2) + "\n", true);
+        kept = contains(include_ids, id_2, id_1);
+      } else if (exclude_ids.empty()) {
+        kept = true;
+      } else {
+        kept = !contains(exclude_ids, id_2, id_1);
+      }
+      if (kept) {
+        kept_samples.push_back(row_index);
+        out.write(line);
+        out.put('\n');
+        ++output_samples;
+        if (!include_ids.empty()) {
+          row_text.assign(id_2);
+          row_text += ' ';
+          append_int(row_text, row_index);
+          row_text += ' ';
+          row_text.append(line);
+          row_text += '\n';
+          log.log(row_text, true);
+        }
+      }
+      ++row_index;
+    }
+    if (in.failed()) {
+      log.both(in.error(), true);
+      out.close();
+      return 1;
+    }
+    in.close();
+    if (!out.close()) {
+      log.both(out.error(), true);
+      return 1;
+    }
+  }
+  log.both("Number of output samples: " + int_text(output_samples) + "\n", true);
+
+  if (range_given) {
+    log.both("positions...\n");
+    if (start == -1) start = 0;
+  }
+  id_set include_snps, exclude_snps;
+  if (inclusion_given) {
+    log.both("Snp_id...\n");
+    if (!read_id_list(log, inclusion_file, include_snps)) return 1;
+  }
+  if (exclusion_given) {
+    log.both("Exclusion...\n");
+    if (!read_id_list(log, exclusion_file, exclude_snps)) return 1;
+  }
+  log.both("Gen...\n");
+
+  // Which triples are written: all of them, or the kept rows that have one.
+  std::vector<long long> written;
+  const long long samples = input_samples > 0 ? input_samples : 0;
+  if (sample_subset) {
+    for (long long k : kept_samples)
+      if (k < samples) written.push_back(k);
+  } else {
+    written.resize(static_cast<size_t>(samples));
+    for (long long k = 0; k < samples; ++k) written[static_cast<size_t>(k)] = k;
+  }
+
+  text_writer out;
+  if (!out.open(out_gen, gen_gz)) {
+    log.both(out.error(), true);
+    return 1;
+  }
+  if (!gen.open(gen_file, gen_gz)) {
+    log.both(gen.error(), true);
+    out.close();
+    return 1;
+  }
+
+  long long input_snps = 0, output_snps = 0;
+  std::vector<double> values(static_cast<size_t>(3 * samples));
+  gen_line g;
+  std::string_view line;
+  while (gen.next(line)) {
+    if (is_blank(line)) continue;
+    // The whole line must hold 5 + 3N fields, numbers from the sixth on.
+    if (input_samples < 0 || !parse_gen_line(line, g, values)) {
+      log.both("Bad line " + int_text(static_cast<long long>(gen.line_number())) + " in " +
+                   gen_file + ": " + bad_line_reason(line, input_samples) + "\n",
+               true);
+      out.close();
+      return 1;
+    }
+    ++input_snps;
+
+    bool in_range = range_given && start <= g.position && (end <= 0 || g.position <= end);
+    bool kept;
+    if (in_range || include_all)
+      kept = !exclusion_given || !contains(exclude_snps, g.rs_id, g.snp_id);
+    else
+      kept = false;
+    if (!kept) kept = inclusion_given && contains(include_snps, g.rs_id, g.snp_id);
+    if (!kept) continue;
+
+    if (missing_given && samples > 0) {
+      long long missing = 0;
+      for (size_t i = 0; i < values.size(); i += 3)
+        if (threshold > values[i] && threshold > values[i + 1] && threshold > values[i + 2])
+          ++missing;
+      if (static_cast<double>(missing) / static_cast<double>(samples) > missing_threshold) continue;
+    }
+
+    std::string& buf = out.buffer();
+    buf.append(g.snp_id);
+    buf += ' ';
+    buf.append(g.rs_id);
+    buf += ' ';
+    append_int(buf, g.position);
+    buf += ' ';
+    buf.append(g.allele_a);
+    buf += ' ';
+    buf.append(g.allele_b);
+    buf += ' ';
+    for (long long k : written) {
+      const double* t = &values[static_cast<size_t>(3 * k)];
+      append_probability(buf, t[0]);
+      buf += ' ';
+      append_probability(buf, t[1]);
+      buf += ' ';
+      append_probability(buf, t[2]);
+      buf += ' ';
+    }
+    buf += '\n';
+    out.maybe_flush();
+    ++output_snps;
+  }
+  if (gen.failed()) {
+    log.both(gen.error(), true);
+    out.close();
+    return 1;
+  }
+  gen.close();
+  if (!out.close()) {
+    log.both(out.error(), true);
+    return 1;
+  }
+
+  log.both("Number of input SNPs: " + int_text(input_snps) + "\n", true);
+  log.both("Number of output SNPs: " + int_text(output_snps) + "\n", true);
+  log.close();
+  return 0;
 }
