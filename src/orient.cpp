@@ -1,8 +1,247 @@
 #include "orient.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
-int orient_to_strand(std::string, std::string, std::string, bool, bool) {
-  std::cout << "Mode -O is not available yet." << std::endl;
-  return 1;
+#include "streams.h"
+#include "text.h"
+
+namespace {
+
+// Whole-text complement; anything outside the four bases stays as read, so
+// an odd allele never turns into an empty field.
+std::string_view complement(std::string_view allele) {
+  if (allele.size() != 1) return allele;
+  switch (allele[0]) {
+    case 'A': return "T";
+    case 'C': return "G";
+    case 'G': return "C";
+    case 'T': return "A";
+    default: return allele;
+  }
+}
+
+// Reads an int the way a stream does: leading white space, an optional sign,
+// then digits up to the first character that cannot continue the number, so
+// "100+" gives 100 and leaves "+" in rest. False when no digits follow or the
+// value leaves the 32-bit range.
+bool read_leading_int(std::string_view& rest, int32_t& value) {
+  size_t i = 0, n = rest.size();
+  while (i < n && is_space(rest[i])) ++i;
+  bool negative = false;
+  if (i < n && (rest[i] == '+' || rest[i] == '-')) negative = rest[i++] == '-';
+  size_t digits = i;
+  int64_t v = 0;
+  bool too_big = false;
+  for (; i < n && rest[i] >= '0' && rest[i] <= '9'; ++i) {
+    if (!too_big) {
+      v = v * 10 + (rest[i] - '0');
+      if (v > int64_t(INT32_MAX) + 1) too_big = true;
+    }
+  }
+  rest = rest.substr(i);
+  if (i == digits || too_big) return false;
+  if (negative) v = -v;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+using strand_table = std::vector<std::pair<int32_t, char>>;
+
+// Sorts the entries read in file order by position, keeping for each
+// position the orientation of its last line.
+void settle(strand_table& table) {
+  std::stable_sort(table.begin(), table.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  size_t out = 0;
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (out > 0 && table[out - 1].first == table[i].first)
+      table[out - 1] = table[i];
+    else
+      table[out++] = table[i];
+  }
+  table.resize(out);
+}
+
+// The orientation of a position, 0 when the table has none.
+char lookup(const strand_table& table, int32_t position) {
+  auto it = std::lower_bound(table.begin(), table.end(), position,
+                             [](const auto& e, int32_t p) { return e.first < p; });
+  return it != table.end() && it->first == position ? it->second : 0;
+}
+
+// Fills result with the two alleles, complemented on the minus strand and in
+// byte order when asked, then the probability words that follow in words,
+// three by three, each triple reversed when the alleles were swapped. The
+// words are copied as they stand; an incomplete last triple is dropped.
+void orient_snp(field_cursor& words, std::string_view allele_a, std::string_view allele_b,
+                std::string_view orientation, bool order, std::string& result) {
+  if (orientation == "-") {
+    allele_a = complement(allele_a);
+    allele_b = complement(allele_b);
+  }
+  // string_view compares as unsigned bytes, a shorter prefix first.
+  bool swap = order && allele_b < allele_a;
+  if (swap) std::swap(allele_a, allele_b);
+  result.assign(allele_a.data(), allele_a.size());
+  result += ' ';
+  result.append(allele_b.data(), allele_b.size());
+  std::string_view p[3];
+  while (words.next(p[0]) && words.next(p[1]) && words.next(p[2])) {
+    if (swap) std::swap(p[0], p[2]);
+    for (std::string_view w : p) {
+      result += ' ';
+      result.append(w.data(), w.size());
+    }
+  }
+}
+
+}  // namespace
+
+int orient_to_strand(std::string gen_file, std::string strand_file, std::string out_gen,
+                     bool excl, bool order) {
+  // A compressed GEN input gets a compressed output, and the name says so.
+  bool strand_gz = is_gzip_name(strand_file);
+  bool gen_gz = is_gzip_name(gen_file);
+  if (!is_gzip_name(out_gen) && gen_gz) out_gen += ".gz";
+  bool out_gz = is_gzip_name(out_gen);
+
+  run_log log;
+  if (!log.open_append()) return 1;
+  // The output is truncated before the GEN input is read: never let it be one.
+  if (!check_outputs(log, {out_gen}, {gen_file, strand_file})) return 1;
+
+  log.both("Processing strand file...\n");
+  strand_table table;
+  {
+    line_reader in;
+    if (!in.open(strand_file, strand_gz)) {
+      log.both(in.error(), true);
+      return 1;
+    }
+    std::string msg;
+    std::string_view line;
+    while (in.next(line)) {
+      int32_t position = 0;
+      std::string_view orientation;
+      std::string_view rest = line;
+      if (read_leading_int(rest, position)) {
+        field_cursor c(rest);
+        c.next(orientation);
+      } else {
+        position = 0;  // a line without a position never borrows another line's
+      }
+      if (orientation == "+" || orientation == "-") {
+        table.emplace_back(position, orientation[0]);
+      } else {
+        msg.assign("Unknown orientation: ");
+        msg.append(orientation.data(), orientation.size());
+        msg += ' ';
+        append_int(msg, position);
+        msg += '\n';
+        log.both(msg, true);
+      }
+    }
+    if (in.failed()) {
+      log.both(in.error(), true);
+      return 1;
+    }
+  }
+  settle(table);
+
+  log.both("Processing GEN file...\n");
+  text_writer out;
+  if (!out.open(out_gen, out_gz)) {
+    log.log(out.error(), true);
+    log.out(out.error(), true);
+    return 1;
+  }
+  line_reader in;
+  if (!in.open(gen_file, gen_gz)) {
+    log.log(in.error(), true);
+    log.out(in.error(), true);
+    out.close();
+    return 1;
+  }
+
+  int64_t input_count = 0, output_count = 0;
+  std::string result, msg;
+  std::string_view line;
+  while (in.next(line)) {
+    if (is_blank(line)) continue;
+    field_cursor c(line);
+    std::string_view snp_id, rs_id, pos_text, allele_a, allele_b;
+    const char* bad = nullptr;
+    int32_t position = 0;
+    if (!(c.next(snp_id) && c.next(rs_id) && c.next(pos_text) && c.next(allele_a) &&
+          c.next(allele_b)))
+      bad = "fewer than five fields";
+    else if (!parse_int32(pos_text, position))
+      bad = "position is not a 32-bit integer";
+    if (bad) {
+      msg.assign("Bad line ");
+      append_int(msg, static_cast<long long>(in.line_number()));
+      msg += " in " + gen_file + ": " + bad + "\n";
+      log.both(msg, true);
+      out.close();
+      return 1;
+    }
+
+    char strand = lookup(table, position);
+    if (!strand) {
+      msg.assign("No orientation for SNP: ");
+      append_int(msg, position);
+      msg += ' ';
+      msg.append(snp_id.data(), snp_id.size());
+      msg += ' ';
+      msg.append(rs_id.data(), rs_id.size());
+      msg += '\n';
+      log.log(msg, true);
+      log.out(msg, true);
+    }
+    if (strand || !excl) {
+      orient_snp(c, allele_a, allele_b, strand == '-' ? "-" : "+", order, result);
+      std::string& buf = out.buffer();
+      buf.append(snp_id.data(), snp_id.size());
+      buf += ' ';
+      buf.append(rs_id.data(), rs_id.size());
+      buf += ' ';
+      append_int(buf, position);
+      buf += ' ';
+      buf += result;
+      buf += '\n';
+      out.maybe_flush();
+      ++output_count;
+    }
+    if (input_count % 1000 == 0) {
+      msg.clear();
+      append_int(msg, input_count);
+      msg += '\n';
+      log.out(msg, true);
+    }
+    ++input_count;
+  }
+  if (in.failed()) {
+    log.both(in.error(), true);
+    out.close();
+    return 1;
+  }
+  if (!out.close()) {
+    log.both(out.error(), true);
+    return 1;
+  }
+
+  msg.assign("Input SNPs: ");
+  append_int(msg, input_count);
+  msg += " Output SNPs: ";
+  append_int(msg, output_count);
+  msg += '\n';
+  log.out(msg, true);
+  log.close();
+  return 0;
 }
