@@ -1,9 +1,374 @@
 #include "gen_to_ped.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
-int gen_to_ped(std::string, std::string, std::string, std::string, std::string, std::string,
-               double, bool) {
-  std::cout << "Mode -G is not available yet." << std::endl;
-  return 1;
+#include "genotype_records.h"
+#include "streams.h"
+#include "text.h"
+
+// 1 when the text is a chromosome code: "1" to "24", "X", "Y" or "M", in full.
+int snp_id_check(std::string id) {
+  if (id.size() == 1) {
+    char c = id[0];
+    return (c >= '1' && c <= '9') || c == 'X' || c == 'Y' || c == 'M';
+  }
+  if (id.size() == 2) {
+    if (id[0] == '1') return id[1] >= '0' && id[1] <= '9';
+    if (id[0] == '2') return id[1] >= '0' && id[1] <= '4';
+  }
+  return 0;
+}
+
+namespace {
+
+constexpr int64_t kMaxReserve = 1 << 22;
+
+// Character of an allele text in a PED file; 0 when it has none (a text of
+// several characters cannot stand in a one-character allele field).
+char allele_letter(std::string_view text) { return text.size() == 1 ? text[0] : 0; }
+
+struct free_deleter {
+  void operator()(char* p) const { std::free(p); }
+};
+
+std::string bad_line(const line_reader& in, const std::string& reason) {
+  std::string s = "Bad line ";
+  append_int(s, static_cast<long long>(in.line_number()));
+  s += " in " + in.name() + ": " + reason + "\n";
+  return s;
+}
+
+std::string field_count_reason(uint64_t expected, uint64_t found) {
+  std::string s = "expected ";
+  append_int(s, static_cast<long long>(expected));
+  s += " fields, found ";
+  append_int(s, static_cast<long long>(found));
+  return s;
+}
+
+void append_wide(std::string& out, unsigned __int128 v) {
+  char tmp[48];
+  char* p = tmp + sizeof tmp;
+  do {
+    *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+    v /= 10;
+  } while (v);
+  out.append(p, tmp + sizeof tmp);
+}
+
+// Counts the fields left on a line.
+uint64_t count_rest(field_cursor& c) {
+  uint64_t n = 0;
+  std::string_view f;
+  while (c.next(f)) ++n;
+  return n;
+}
+
+}  // namespace
+
+int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_file,
+               std::string map_file, std::string phenotype_column, std::string sex_column,
+               double threshold, bool alleles) {
+  const bool gen_gz = is_gzip_name(gen_file);
+  const bool sample_gz = is_gzip_name(sample_file);
+
+  run_log log;
+  if (!log.open_append()) return 1;
+  if (!check_inputs(log, {gen_file, sample_file})) return 1;
+  if (!check_outputs(log, {ped_file, map_file}, {gen_file, sample_file})) return 1;
+
+  std::string msg;
+  auto count_line = [&](const char* label, long long v) {
+    msg = label;
+    append_int(msg, v);
+    msg += '\n';
+    log.both(msg, true);
+  };
+
+  // ---- counting pass: SNPs are the non-blank lines, samples come from the first ----
+  log.both("Count SNPs and samples...\n");
+  line_reader gen;
+  if (!gen.open(gen_file, gen_gz)) {
+    log.both(gen.error());
+    return 1;
+  }
+  uint64_t M = 0;
+  int64_t N = 0;
+  {
+    std::string_view line;
+    while (gen.next(line)) {
+      if (is_blank(line)) continue;
+      if (M == 0) {
+        field_cursor c(line);
+        uint64_t T = count_rest(c);
+        // Fewer than five fields leave no SNP to read and no sample count.
+        if (T < 5) {
+          log.both(bad_line(gen, "fewer than 5 fields"));
+          return 1;
+        }
+        N = static_cast<int64_t>((T - 5) / 3);
+      }
+      ++M;
+    }
+    if (gen.failed()) {
+      log.both(gen.error());
+      return 1;
+    }
+  }
+  count_line("Number of samples: ", N);
+  count_line("Number of SNPs: ", static_cast<long long>(M));
+
+  // ---- SAMPLE table ----
+  log.both("Sample...\n");
+  std::vector<sample> samples;
+  // Counts come from the file: room grows with the rows actually read beyond this.
+  samples.reserve(static_cast<size_t>(std::min<int64_t>(N, kMaxReserve)));
+  {
+    line_reader in;
+    if (!in.open(sample_file, sample_gz)) {
+      log.both(in.error());
+      return 1;
+    }
+    int32_t pheno_col = -9, sex_col = -9;
+    std::string_view line, word;
+    if (in.next(line)) {
+      field_cursor c(line);
+      for (int32_t i = 0; c.next(word); ++i) {
+        if (word == phenotype_column)
+          pheno_col = i;
+        else if (word == sex_column)
+          sex_col = i;
+        else if (sex_col == -9 && (word == "sex" || word == "gender"))
+          sex_col = i;
+      }
+      in.next(line);  // column types: not needed here
+      std::string num;
+      while (in.next(line)) {
+        sample s;
+        field_cursor c(line);
+        for (int32_t j = 0; c.next(word); ++j) {
+          if (j == 0) {
+            s.ID_2.assign(word);
+          } else if (j == sex_col) {
+            num.assign(word);
+            s.gender = static_cast<int32_t>(std::strtol(num.c_str(), nullptr, 10));
+          } else if (j == pheno_col) {
+            s.phenotype.assign(word);
+          }
+        }
+        samples.push_back(std::move(s));
+      }
+    }
+    if (in.failed()) {
+      log.both(in.error());
+      return 1;
+    }
+  }
+  // Every GEN sample needs its row: its id goes into the PED file and the messages.
+  if (static_cast<int64_t>(samples.size()) < N) {
+    msg = "SAMPLE file " + sample_file + " has ";
+    append_int(msg, static_cast<long long>(samples.size()));
+    msg += " samples, GEN file has ";
+    append_int(msg, N);
+    msg += '\n';
+    log.both(msg);
+    return 1;
+  }
+
+  // ---- genotype store: sample-major, two bytes per call ----
+  const uint64_t n = static_cast<uint64_t>(N);
+  const uint64_t row_bytes = 2 * M;
+  unsigned __int128 wide = static_cast<unsigned __int128>(row_bytes) * n;
+  std::string count;
+  append_wide(count, wide);
+  log.both("Assign memory for genotypes..." + count + "\n", true);
+  // One byte more keeps the pointer arithmetic below valid for an empty store.
+  std::unique_ptr<char, free_deleter> store;
+  if (wide < static_cast<unsigned __int128>(SIZE_MAX))
+    store.reset(static_cast<char*>(std::calloc(static_cast<size_t>(wide) + 1, 1)));
+  if (!store) {
+    log.both("Not enough memory for genotypes: " + count + "\n");
+    return 1;
+  }
+
+  // ---- data pass: one SNP per non-blank line, 5 + 3N fields each ----
+  log.both("Gen...\n");
+  std::vector<map_snp> snps;
+  snps.reserve(static_cast<size_t>(std::min<uint64_t>(M, kMaxReserve)));
+  if (!gen.rewind()) {
+    log.both(gen.error());
+    return 1;
+  }
+  const uint64_t expected_fields = 5 + 3 * n;
+  uint64_t chromosomes = 0, missing_calls = 0, j = 0;
+  {
+    std::string_view line, f[5];
+    while (gen.next(line)) {
+      if (is_blank(line)) continue;
+      if (j == M) {
+        log.both("GEN file " + gen_file + " changed while it was read\n");
+        return 1;
+      }
+      field_cursor c(line);
+      uint64_t got = 0;
+      while (got < 5 && c.next(f[got])) ++got;
+      if (got < 5) {
+        log.both(bad_line(gen, field_count_reason(expected_fields, got)));
+        return 1;
+      }
+      int32_t position = 0;
+      if (!parse_int32(f[2], position)) {
+        log.both(bad_line(gen, "position is not a 32-bit integer"));
+        return 1;
+      }
+      char a = allele_letter(f[3]), b = allele_letter(f[4]);
+      const bool representable = a && b;
+      snps.push_back(map_snp{std::string(f[0]), std::string(f[1]), position, a ? a : 'N',
+                             b ? b : 'N'});
+      const map_snp& snp = snps.back();
+      chromosomes += snp_id_check(snp.snp_id);
+
+      char* call = store.get() + 2 * j;
+      std::string_view p;
+      for (uint64_t i = 0; i < n; ++i, call += row_bytes) {
+        double pr[3];
+        for (int k = 0; k < 3; ++k) {
+          if (!c.next(p)) {
+            log.both(bad_line(gen, field_count_reason(expected_fields, 5 + 3 * i + k)));
+            return 1;
+          }
+          if (!parse_double(p, pr[k])) {
+            log.both(bad_line(gen, "a probability is not a number"));
+            return 1;
+          }
+        }
+        if (!representable) {
+          call[0] = call[1] = 'N';
+        } else if (pr[0] >= threshold) {
+          call[0] = call[1] = a;
+        } else if (pr[1] >= threshold) {
+          call[0] = a;
+          call[1] = b;
+        } else if (pr[2] >= threshold) {
+          call[0] = call[1] = b;
+        } else {
+          call[0] = call[1] = 'N';
+          ++missing_calls;
+          msg = "Missing data at locus: ";
+          msg += snp.rs_id;
+          msg += ' ';
+          append_int(msg, snp.position);
+          msg += ' ';
+          msg += samples[i].ID_2;
+          msg += '\n';
+          log.both(msg);
+        }
+      }
+      uint64_t extra = count_rest(c);
+      if (extra) {
+        log.both(bad_line(gen, field_count_reason(expected_fields, expected_fields + extra)));
+        return 1;
+      }
+      if (!representable) {
+        msg = "Allele not representable in PED: " + snp.rs_id + " ";
+        append_int(msg, snp.position);
+        msg += '\n';
+        log.both(msg);
+      }
+      ++j;
+    }
+    if (gen.failed()) {
+      log.both(gen.error());
+      return 1;
+    }
+    gen.close();
+  }
+  if (j != M) {
+    log.both("GEN file " + gen_file + " changed while it was read\n");
+    return 1;
+  }
+  count_line("Number of missing loci: ", static_cast<long long>(missing_calls));
+
+  // ---- MAP file ----
+  {
+    text_writer out;
+    if (!out.open(map_file, gen_gz)) {
+      log.both(out.error());
+      return 1;
+    }
+    const bool chromosome_layout = chromosomes == M;
+    std::string& b = out.buffer();
+    for (const map_snp& s : snps) {
+      if (chromosome_layout) {
+        b += s.snp_id;
+        b += '\t';
+        b += s.rs_id;
+      } else {
+        b += "0\t";
+        b += s.rs_id.find("rs") != std::string::npos ? s.rs_id : s.snp_id;
+      }
+      b += "\t0\t";
+      append_int(b, s.position);
+      if (alleles) {
+        b += '\t';
+        b += s.allele1;
+        b += '\t';
+        b += s.allele2;
+      }
+      b += '\n';
+      out.maybe_flush();
+    }
+    if (!out.close()) {
+      log.both(out.error());
+      return 1;
+    }
+  }
+  log.both("Output...\n");
+
+  // ---- PED file: each row straight from the store ----
+  {
+    text_writer out;
+    if (!out.open(ped_file, gen_gz)) {
+      log.both(out.error());
+      return 1;
+    }
+    std::string& b = out.buffer();
+    const char* row = store.get();
+    for (uint64_t i = 0; i < n; ++i, row += row_bytes) {
+      const sample& s = samples[i];
+      append_int(b, static_cast<long long>(i));
+      b += '\t';
+      b += s.ID_2;
+      b += "\t0\t0\t";
+      append_int(b, s.gender);
+      b += '\t';
+      b += s.phenotype;
+      size_t at = b.size();
+      b.resize(at + 4 * M);
+      char* o = &b[at];
+      for (uint64_t k = 0; k < M; ++k, o += 4) {
+        o[0] = '\t';
+        o[1] = row[2 * k];
+        o[2] = ' ';
+        o[3] = row[2 * k + 1];
+      }
+      b += '\n';
+      out.maybe_flush();
+    }
+    if (!out.close()) {
+      log.both(out.error());
+      return 1;
+    }
+  }
+
+  store.reset();
+  log.close();
+  return 0;
 }
