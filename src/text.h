@@ -50,16 +50,20 @@ inline bool is_blank(std::string_view line) {
 
 // A whole field as a signed 32-bit decimal integer (optional sign).
 inline bool parse_int32(std::string_view f, int32_t& v) {
-  if (!f.empty() && f[0] == '+') f.remove_prefix(1);
-  if (f.empty() || f[0] == '+') return false;
+  if (!f.empty() && f[0] == '+') {
+    f.remove_prefix(1);
+    if (f.empty() || f[0] == '-') return false;
+  }
   auto r = std::from_chars(f.data(), f.data() + f.size(), v);
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }
 
 // A whole field as a decimal real (optional sign and exponent).
 inline bool parse_double(std::string_view f, double& v) {
-  if (!f.empty() && f[0] == '+') f.remove_prefix(1);
-  if (f.empty() || f[0] == '+') return false;
+  if (!f.empty() && f[0] == '+') {
+    f.remove_prefix(1);
+    if (f.empty() || f[0] == '-') return false;
+  }
   auto r = std::from_chars(f.data(), f.data() + f.size(), v);
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }

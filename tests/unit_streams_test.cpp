@@ -1,0 +1,211 @@
+// The reader and writer over plain and gzip files.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+#include "streams.h"
+#include "text.h"
+
+namespace {
+
+std::vector<std::string> read_lines(line_reader& r) {
+  std::vector<std::string> lines;
+  std::string_view l;
+  while (r.next(l)) lines.emplace_back(l);
+  return lines;
+}
+
+std::string write_with(const temp_dir& d, const std::string& name, bool gz,
+                       const std::string& text) {
+  text_writer w;
+  EXPECT_TRUE(w.open(d.file(name), gz));
+  w.write(text);
+  EXPECT_TRUE(w.close()) << w.error();
+  return d.read(name);
+}
+
+TEST(Streams, GzipNameIsASubstringTest) {
+  for (const char* yes : {"in.gen.gz", "data.gz.txt", "a.gzip", ".gz"}) EXPECT_TRUE(is_gzip_name(yes)) << yes;
+  for (const char* no : {"in.gen", "DATA.GZ", "a.g z", ""}) EXPECT_FALSE(is_gzip_name(no)) << no;
+}
+
+TEST(Streams, RoundTripPlainAndGzip) {
+  temp_dir d;
+  std::string text = "a b c\nsecond line\r\n\nlast without newline";
+  EXPECT_EQ(write_with(d, "p.txt", false, text), text);
+  std::string gz = write_with(d, "z.txt", true, text);
+  ASSERT_TRUE(is_gzip_data(gz));
+  EXPECT_EQ(gunzip_bytes(gz), text);
+  // The gzip header carries no name and modification time 0.
+  EXPECT_EQ(gz[3], 0);
+  EXPECT_EQ(gz.substr(4, 4), std::string(4, '\0'));
+
+  for (auto [name, compressed] : {std::pair{"p.txt", false}, std::pair{"z.txt", true}}) {
+    line_reader r;
+    ASSERT_TRUE(r.open(d.file(name), compressed));
+    std::vector<std::string> lines = read_lines(r);
+    EXPECT_FALSE(r.failed());
+    EXPECT_EQ(lines, (std::vector<std::string>{"a b c", "second line\r", "", "last without newline"}));
+    EXPECT_FALSE(r.had_newline());
+    EXPECT_EQ(r.line_number(), 4u);
+    ASSERT_TRUE(r.rewind());
+    EXPECT_EQ(read_lines(r).size(), 4u);
+  }
+}
+
+TEST(Streams, EmptyCompressedOutputIsAValidMember) {
+  temp_dir d;
+  std::string gz = write_with(d, "e.gz", true, "");
+  EXPECT_TRUE(is_gzip_data(gz));
+  EXPECT_EQ(system(("gzip -t " + d.file("e.gz")).c_str()), 0);
+}
+
+TEST(Streams, ReadsEveryGzipMember) {
+  temp_dir d;
+  d.write("two.gz", gzip_bytes("one\n") + gzip_bytes("two\n"));
+  line_reader r;
+  ASSERT_TRUE(r.open(d.file("two.gz"), true));
+  EXPECT_EQ(read_lines(r), (std::vector<std::string>{"one", "two"}));
+  EXPECT_FALSE(r.failed());
+  line_reader z;
+  ASSERT_TRUE(z.open_by_content(d.file("two.gz")));
+  EXPECT_EQ(read_lines(z), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(Streams, DamagedGzipIsReported) {
+  temp_dir d;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " some words\n";
+  std::string gz = gzip_bytes(text);
+  std::string crc = gz;
+  crc[crc.size() - 6] ^= 1;
+  std::string flip = gz;
+  flip[gz.size() / 2] ^= 0x55;
+  struct row {
+    const char* name;
+    std::string bytes;
+  } rows[] = {{"cut.gz", gz.substr(0, gz.size() / 2)},
+              {"crc.gz", crc},
+              {"flip.gz", flip},
+              {"plain.gz", "not gzip data\n"},
+              {"header_only.gz", gz.substr(0, 10)}};
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    d.write(r.name, r.bytes);
+    for (bool by_content : {false, true}) {
+      line_reader in;
+      ASSERT_TRUE(by_content ? in.open_by_content(d.file(r.name)) : in.open(d.file(r.name), true));
+      std::vector<std::string> lines = read_lines(in);
+      if (by_content && std::string(r.name) == "plain.gz") {
+        // read by content, text that is not gzip data is plain text
+        EXPECT_FALSE(in.failed());
+        EXPECT_EQ(lines, std::vector<std::string>{"not gzip data"});
+        continue;
+      }
+      EXPECT_TRUE(in.failed());
+      EXPECT_EQ(in.error(), "Damaged gzip file: " + d.file(r.name) + "\n");
+      EXPECT_LE(lines.size(), 20000u);
+    }
+  }
+}
+
+TEST(Streams, ZeroByteGzipNamedFileReadsAsEmpty) {
+  temp_dir d;
+  d.write("old.gz", "");
+  line_reader r;
+  ASSERT_TRUE(r.open(d.file("old.gz"), true));
+  std::string_view l;
+  EXPECT_FALSE(r.next(l));
+  EXPECT_FALSE(r.failed());
+}
+
+TEST(Streams, LinesOfAnyLength) {
+  temp_dir d;
+  std::string longline(3 * 1024 * 1024 + 17, 'x');
+  std::string text = "short\n" + longline + "\nafter\n";
+  write_with(d, "l.txt", false, text);
+  write_with(d, "l.gz", true, text);
+  for (int mode = 0; mode < 3; ++mode) {
+    line_reader r;
+    bool ok = mode == 0 ? r.open(d.file("l.txt"), false)
+              : mode == 1 ? r.open(d.file("l.gz"), true)
+                          : r.open_by_content(d.file("l.gz"));
+    ASSERT_TRUE(ok);
+    std::vector<std::string> lines = read_lines(r);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], longline);
+    EXPECT_EQ(lines[2], "after");
+  }
+}
+
+TEST(Streams, TellAndSeekByContent) {
+  temp_dir d;
+  std::string text;
+  for (int i = 0; i < 50000; ++i) text += "row" + std::to_string(i) + "\n";
+  write_with(d, "s.gz", true, text);
+  line_reader r;
+  ASSERT_TRUE(r.open_by_content(d.file("s.gz")));
+  std::vector<uint64_t> offsets;
+  std::string_view l;
+  for (;;) {
+    offsets.push_back(r.tell());
+    if (!r.next(l)) break;
+  }
+  ASSERT_EQ(offsets.size(), 50001u);
+  for (int i : {49999, 7, 0, 30000, 30001}) {
+    ASSERT_TRUE(r.seek(offsets[i]));
+    ASSERT_TRUE(r.next(l));
+    EXPECT_EQ(l, "row" + std::to_string(i));
+  }
+}
+
+TEST(Streams, OpenFailures) {
+  temp_dir d;
+  line_reader r;
+  EXPECT_FALSE(r.open(d.file("missing"), false));
+  EXPECT_EQ(r.error(), "Can't open " + d.file("missing") + "\n");
+  EXPECT_FALSE(r.open(d.path(), false));  // a directory
+  EXPECT_FALSE(r.open_by_content(d.file("missing.gz")));
+  text_writer w;
+  EXPECT_FALSE(w.open(d.file("no/such/dir/out"), false));
+  EXPECT_EQ(w.error(), "Can't open " + d.file("no/such/dir/out") + "\n");
+}
+
+TEST(Streams, WriteFailuresAreReportedAtClose) {
+  for (bool gz : {false, true}) {
+    for (size_t n : {size_t(10), size_t(5) << 20}) {
+      text_writer w;
+      ASSERT_TRUE(w.open("/dev/full", gz));
+      w.write(std::string(n, 'a'));
+      EXPECT_FALSE(w.close()) << "gz " << gz << " n " << n;
+      EXPECT_EQ(w.error(), "Can't write /dev/full\n");
+    }
+  }
+}
+
+TEST(Text, FieldsAndNumbers) {
+  std::vector<std::string_view> f;
+  EXPECT_EQ(split_fields(" a\tb  c\r", f), 3u);
+  EXPECT_EQ(f[2], "c");
+  EXPECT_EQ(split_fields(" \t\r", f), 0u);
+  EXPECT_TRUE(is_blank(" \t\r\v\f"));
+  int32_t i = 0;
+  EXPECT_TRUE(parse_int32("+0100", i));
+  EXPECT_EQ(i, 100);
+  for (const char* bad : {"", "12a", "2147483648", "+-1", "1.0"}) EXPECT_FALSE(parse_int32(bad, i)) << bad;
+  double x = 0;
+  EXPECT_TRUE(parse_double("1e-05", x));
+  EXPECT_EQ(x, 1e-05);
+  EXPECT_FALSE(parse_double("0.5x", x));
+  std::string s;
+  for (double v : {1.0, 1.0 / 3, 1e-05, 0.0, 123456789.0, -0.25}) {
+    append_double(s, v);
+    s += ' ';
+  }
+  EXPECT_EQ(s, "1 0.333333 1e-05 0 1.23457e+08 -0.25 ");
+}
+
+}  // namespace
