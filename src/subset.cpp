@@ -53,32 +53,75 @@ bool contains(const id_set& ids, std::string_view a, std::string_view b) {
   return ids.find(a) != ids.end() || ids.find(b) != ids.end();
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A probability field: an optional sign, then a decimal number (digits or a
 // point first, so "nan" and "inf" are not numbers). Parses at p and returns
 // the end of the number, or nullptr when the field does not start with one.
 inline const char* parse_probability(const char* p, const char* end, double& v) {
   if (p < end && *p == '+') ++p;
   const char* q = (p < end && *p == '-') ? p + 1 : p;
+  // Short plain decimals (the usual case): both the digits and the power of
+  // ten are exact doubles, so one division gives the correctly rounded value,
+  // the same as the full conversion below.
+  {
+    const char* d = q;
+    uint64_t m = 0;
+    int digits = 0, decimals = 0;
+    while (d < end && *d >= '0' && *d <= '9' && digits < 19) m = m * 10 + uint64_t(*d++ - '0'), ++digits;
+    if (d < end && *d == '.') {
+      ++d;
+      while (d < end && *d >= '0' && *d <= '9' && digits < 19)
+        m = m * 10 + uint64_t(*d++ - '0'), ++digits, ++decimals;
+    }
+    if (digits > 0 && digits < 19 && m <= (uint64_t(1) << 53) && (d == end || is_space(*d))) {
+      double x = static_cast<double>(m) / kPow10[decimals];
+      v = (q != p) ? -x : x;
+      return d;
+    }
+  }
   if (q == end || !((*q >= '0' && *q <= '9') || *q == '.')) return nullptr;
   auto r = std::from_chars(p, end, v);
   if (r.ec != std::errc()) return nullptr;
   return r.ptr;
 }
 
-// Whole numbers are written without decimals, every other value with four.
-inline void append_probability(std::string& out, double v) {
-  if (v == 0.0 && !std::signbit(v)) {
-    out.push_back('0');
-    return;
+// Whole numbers are written without decimals, every other value with four,
+// rounded as the fixed conversion rounds the exact binary value. Returns the
+// end of the text written at out (room for 400 characters).
+inline char* format_probability(char* out, double v) {
+  double a = std::fabs(v);
+  if (a < 1e15) {
+    double whole = std::floor(a);
+    if (a == whole) {
+      if (std::signbit(v)) *out++ = '-';
+      return std::to_chars(out, out + 24, static_cast<long long>(whole)).ptr;
+    }
+    // Four decimals by scaling; for values this small the product is within
+    // far less than 1e-5 of the exact one, so only near-ties need the full
+    // conversion.
+    if (a < 1e6) {
+      double y = a * 10000.0;
+      double f = y - std::floor(y);
+      if (std::fabs(f - 0.5) > 1e-5) {
+        long long n = static_cast<long long>(std::floor(y + 0.5));
+        if (v < 0) *out++ = '-';
+        out = std::to_chars(out, out + 24, n / 10000).ptr;
+        int frac = static_cast<int>(n % 10000);
+        out[0] = '.';
+        out[1] = char('0' + frac / 1000);
+        out[2] = char('0' + frac / 100 % 10);
+        out[3] = char('0' + frac / 10 % 10);
+        out[4] = char('0' + frac % 10);
+        return out + 5;
+      }
+    }
   }
-  if (v == 1.0) {
-    out.push_back('1');
-    return;
-  }
-  char tmp[400];
   int decimals = (v == std::floor(v)) ? 0 : 4;
-  auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::fixed, decimals);
-  out.append(tmp, r.ptr);
+  return std::to_chars(out, out + 400, v, std::chars_format::fixed, decimals).ptr;
 }
 
 // Why a GEN line cannot be used; called only once the fast parse has failed.
@@ -331,14 +374,15 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     buf += ' ';
     buf.append(g.allele_b);
     buf += ' ';
+    char triple[3 * 401];
     for (long long k : written) {
       const double* t = &values[static_cast<size_t>(3 * k)];
-      append_probability(buf, t[0]);
-      buf += ' ';
-      append_probability(buf, t[1]);
-      buf += ' ';
-      append_probability(buf, t[2]);
-      buf += ' ';
+      char* e = triple;
+      for (int i = 0; i < 3; ++i) {
+        e = format_probability(e, t[i]);
+        *e++ = ' ';
+      }
+      buf.append(triple, e);
     }
     buf += '\n';
     out.maybe_flush();
