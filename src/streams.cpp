@@ -1,5 +1,6 @@
 #include "streams.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -206,6 +207,7 @@ bool line_reader::open_by_content(const std::string& name) {
 
 bool line_reader::start() {
   error_.clear();
+  pending_error_ = false;
   pos_ = end_ = 0;
   buf_offset_ = 0;
   line_number_ = 0;
@@ -268,22 +270,34 @@ long line_reader::read_some(char* dst, size_t n) {
     return r;
   }
   if (!chain_) return 0;
+  // Take the text one buffer at a time: sgetc() is where the decompressor
+  // throws, and the text delivered before the fault stays ours.
+  std::streambuf* sb = chain_->in.rdbuf();
+  long got = 0;
   try {
-    std::streamsize r = chain_->in.rdbuf()->sgetn(dst, static_cast<std::streamsize>(n));
-    if (chain_->st->error) {
-      error_ = "Can't read " + name_ + "\n";
-      return -1;
+    while (static_cast<size_t>(got) < n) {
+      if (std::char_traits<char>::eq_int_type(sb->sgetc(), std::char_traits<char>::eof())) break;
+      std::streamsize avail = std::max<std::streamsize>(sb->in_avail(), 1);
+      avail = std::min<std::streamsize>(avail, static_cast<std::streamsize>(n - got));
+      got += static_cast<long>(sb->sgetn(dst + got, avail));
     }
-    return r > 0 ? static_cast<long>(r) : 0;
   } catch (const std::exception&) {
-    // The decompressor throws on bad headers, corrupt data, a bad trailer or a cut.
-    error_ = (chain_->st->error ? "Can't read " : "Damaged gzip file: ") + name_ + "\n";
-    return -1;
+    error_ = "Damaged gzip file: " + name_ + "\n";
   }
+  if (chain_->st->error) error_ = "Can't read " + name_ + "\n";
+  if (!error_.empty()) {
+    pending_error_ = true;
+    if (got == 0) return -1;
+  }
+  return got;
 }
 
 bool line_reader::fill() {
   if (eof_) return false;
+  if (pending_error_) {
+    eof_ = true;
+    return false;
+  }
   // Keep the unread tail at the front; grow when a single line fills the buffer.
   if (pos_ > 0) {
     std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);

@@ -90,7 +90,7 @@ class line_reader {
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
-  bool failed() const { return !error_.empty(); }
+  bool failed() const { return !error_.empty() && (eof_ || !pending_error_); }
   // "Damaged gzip file: NAME\n", "Can't read NAME\n" or "Can't open NAME\n".
   const std::string& error() const { return error_; }
   const std::string& name() const { return name_; }
@@ -114,6 +114,7 @@ class line_reader {
   uint64_t buf_offset_ = 0;  // uncompressed offset of buf_[0]
   uint64_t line_number_ = 0;
   bool eof_ = false;
+  bool pending_error_ = false;  // error_ is set but text before the fault is still buffered
   bool had_newline_ = false;
 };
 

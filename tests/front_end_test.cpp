@@ -1,0 +1,202 @@
+// The run sequence end to end: help, parse failures, the log, mode checks.
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+#include "trevlin.h"
+
+namespace {
+
+std::string golden(const std::string& name) {
+  std::ifstream f(std::string(GOLDEN_DIR) + "/" + name);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A case whose message goes to both: the log holds the echo line and the message.
+e2e_case both(std::string name, std::vector<std::string> args, std::string message) {
+  e2e_case c;
+  c.name = name;
+  c.args = args;
+  c.status = 1;
+  c.out = echo_line(args) + message;
+  c.log = c.out;
+  return c;
+}
+
+// A case whose message goes to standard output only, after the echo line.
+e2e_case out_only(std::string name, std::vector<std::string> args, std::string message) {
+  e2e_case c = both(name, args, "");
+  c.out += message;
+  return c;
+}
+
+TEST(FrontEnd, NoWordsPrintsFullHelpAndTouchesNoLog) {
+  e2e_case c;
+  c.name = "no words";
+  c.status = 1;
+  c.out = golden("help_all.txt");
+  c.check_log = false;
+  c.absent = {"trevlin.log"};
+  run_case(c);
+}
+
+TEST(FrontEnd, ParseFailuresLeaveTheLogAlone) {
+  std::vector<e2e_case> rows;
+  auto fail = [&](std::string name, std::vector<std::string> args, std::string out) {
+    e2e_case c;
+    c.name = name;
+    c.args = args;
+    c.status = 1;
+    c.out = out;
+    c.files = {{"trevlin.log", "old log\n"}, {"other.log", "other\n"}};
+    c.log = "old log\n";
+    c.outputs = {{"other.log", "other\n"}};
+    rows.push_back(c);
+  };
+  fail("unknown word", {"-S", "in.gen"}, "Unknown parameter: in.gen\n");
+  fail("wrong case", {"-s"}, "Unknown parameter: -s\n");
+  fail("value given to a switch", {"--order", "yes"}, "Unknown parameter: yes\n");
+  fail("unknown after --log", {"--log", "other.log", "-S", "bogus"}, "Unknown parameter: bogus\n");
+  fail("value option last", {"-S", "--start"}, "Missing value for parameter: --start\n");
+  fail("merge list ends at a dash word", {"-M", "--g", "a.gen", "-x.gen"}, "Unknown parameter: -x.gen\n");
+  for (const e2e_case& c : rows) run_case(c);
+}
+
+TEST(FrontEnd, LogFileCannotBeOpened) {
+  std::vector<e2e_case> rows;
+  for (std::string path : {"", "no/such/dir/x.log"}) {
+    e2e_case c;
+    c.name = "--log '" + path + "'";
+    c.args = {"-U", "--log", path};
+    c.status = 1;
+    c.out = "Can't open log file: " + path + "\n";
+    c.check_log = false;
+    c.absent = {"trevlin.log"};
+    rows.push_back(c);
+  }
+  for (const e2e_case& c : rows) run_case(c);
+}
+
+TEST(FrontEnd, LogNamingAnInputIsRefused) {
+  e2e_case c;
+  c.name = "log is the GEN input";
+  c.files = {{"in.gen", "1 rs1 100 A G 1 0 0\n"}};
+  c.args = {"-O", "--g", "in.gen", "--strand", "s.txt", "--log", "in.gen"};
+  c.status = 1;
+  c.out = "Log file is also an input: in.gen\n";
+  c.check_log = false;
+  c.outputs = {{"in.gen", "1 rs1 100 A G 1 0 0\n"}};
+  c.absent = {"trevlin.log"};
+  run_case(c);
+}
+
+TEST(FrontEnd, ModeFlagCount) {
+  run_case(both("no mode", {"--g", "a.gen"},
+                "No Subset (-S) or Update (-U) or Convert (-P,-G) or Merge (-M) or Orient (-O) flag defined\n"));
+  run_case(both("two modes", {"-S", "-G", "--g", "a.gen"},
+                "Can only do one of -S,-U,-P,-G,-M,-O in a single run.\n"));
+}
+
+TEST(FrontEnd, ModeChecks) {
+  std::vector<e2e_case> rows = {
+      out_only("-S without GEN", {"-S", "--start", "1"}, golden("help_subset.txt")),
+      both("-S without criterion", {"-S", "--g", "a.gen"}, "No subset defined.\n"),
+      both("-S sample subset without SAMPLE", {"-S", "--g", "a.gen", "--sample_id", "ids"},
+           "Sample subsets require:\n\tsample_id_file or sample_excl_file\n\tgen_sample_file\n"),
+      both("-S empty sample list name", {"-S", "--g", "a.gen", "--s", "a.sample", "--sample_id", ""},
+           "Sample subsets require:\n\tsample_id_file or sample_excl_file\n\tgen_sample_file\n"),
+      out_only("-S missing without threshold", {"-S", "--g", "a.gen", "--missing", "0.1"},
+               "Subset. For missingness SNP exclusions must define calling threshold (--threshold).\n"),
+      out_only("-S missing with threshold -1", {"-S", "--g", "a.gen", "--missing", "0.1", "--threshold", "-1"},
+               "Subset. For missingness SNP exclusions must define calling threshold (--threshold).\n"),
+      out_only("-P without MAP", {"-P", "--ped", "a.ped"}, golden("help_ped_to_gen.txt")),
+      out_only("-G without SAMPLE", {"-G", "--g", "a.gen"}, golden("help_gen_to_ped.txt")),
+      both("-M without GEN", {"-M", "--s", "a.sample"}, "No GEN files defined.\n"),
+      both("-M with --g before -M", {"--g", "a.gen", "-M", "--s", "a.sample"}, "No GEN files defined.\n"),
+      both("-M without SAMPLE", {"-M", "--g", "a.gen"}, "No SAMPLE files defined.\n"),
+      both("-M unequal", {"-M", "--g", "a.gen", "b.gen", "--s", "a.sample"},
+           "Different number of GEN and SAMPLE files defined.\n"),
+      out_only("-O without strand", {"-O", "--g", "a.gen"}, golden("help_orient.txt")),
+  };
+  // The check's message goes to standard output only: the log holds the echo line.
+  for (e2e_case& c : rows) {
+    if (c.out != c.log) c.log = echo_line(c.args);
+    run_case(c);
+  }
+}
+
+TEST(FrontEnd, HelpTopicsNeverAskedByMain) {
+  for (std::string topic : {"merge", "update"}) {
+    testing::internal::CaptureStdout();
+    usage(topic);
+    std::string text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(text.rfind("Trevlin v0.6.5 - Data Transformation\n", 0), 0u);
+    EXPECT_NE(text.find(topic == "merge" ? "\t-M Merge\n\n" : "\t-U Update GEN and SAMPLE files\n\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\t--log FILE\t\t\tName of log file. Use with -S,-G,-P,-M\n\n"), std::string::npos);
+  }
+  for (std::string topic : {"Subset", "", "bogus"}) {
+    testing::internal::CaptureStdout();
+    usage(topic);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  }
+}
+
+// -U copies the file, each line followed by one more newline; the log holds the echo only.
+TEST(Update, PrintsTheSampleFile) {
+  std::string big(1000005, 'x');
+  struct row {
+    std::string name;
+    std::string bytes;  // written as they stand
+    std::string out;
+    int status;
+  } rows[] = {
+      {"two lines", "a\nb\n", "a\n\nb\n\n\n", 0},
+      {"no final newline", "a\nb", "a\n\nb\n", 0},
+      {"empty", "", "\n", 0},
+      {"CRLF kept", "a\r\n", "a\r\n\n\n", 0},
+      {"zero byte", std::string("ab\0cd\nz\n", 8), "ab\nz\n\n\n", 0},
+      {"gzip under a plain name", gzip_bytes("x y\n"), "x y\n\n\n", 0},
+      {"longer than a megabyte", big + "\n", big + "\n\n\n", 0},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    temp_dir d;
+    d.write("in.sample", r.bytes);
+    std::vector<std::string> args = {"-U", "--s", "in.sample", "--og", "x", "--threshold", "2"};
+    run_result res = run_trevlin(d.path(), args);
+    EXPECT_EQ(res.status, r.status);
+    EXPECT_EQ(res.out, echo_line(args) + r.out);
+    EXPECT_EQ(d.read("trevlin.log"), echo_line(args));
+  }
+}
+
+TEST(Update, UnreadableInputs) {
+  temp_dir d;
+  std::string gz = gzip_bytes("line one\nline two\n");
+  d.write("cut.sample", gz.substr(0, gz.size() - 4));
+  d.write("plain.gz", "plain text\n");
+  struct row {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+  } rows[] = {
+      {{"-U", "--s", "missing.sample"}, "Can't open missing.sample\n", 1},
+      {{"-U"}, "Can't open \n", 1},
+      {{"-U", "--s", "cut.sample"}, "line one\n\nline two\n\nDamaged gzip file: cut.sample\n", 1},
+      {{"-U", "--s", "plain.gz"}, "plain text\n\n\n", 0},
+  };
+  for (const row& r : rows) {
+    run_result res = run_trevlin(d.path(), r.args);
+    EXPECT_EQ(res.status, r.status) << r.out;
+    EXPECT_EQ(res.out, echo_line(r.args) + r.out);
+  }
+}
+
+}  // namespace
