@@ -234,16 +234,21 @@ TEST(Subset, NumberFormat) {
     fields.push_back(s.str());
   }
   while (fields.size() % 3) fields.push_back("0");
-  std::string in = "snp rs 1 A G", out = "snp rs 1 A G ";
+  std::string in = "snp rs 1 A G";
+  for (const std::string& f : fields) in += " " + f;
+  temp_dir dir;
+  dir.write("in.gen", in + "\n");
+  ASSERT_EQ(run_trevlin(dir.path(), {"-S", "--g", "in.gen", "--start", "0"}).status, 0);
+  std::istringstream got(dir.read("in.gen.subset"));
+  std::string word;
+  for (int i = 0; i < 5; ++i) got >> word;
   for (const std::string& f : fields) {
-    in += " " + f;
-    out += stream_format(f) + " ";
+    ASSERT_TRUE(got >> word);
+    ASSERT_EQ(word, stream_format(f)) << "input " << f;
   }
-  e2e_case c = snp_case("formatted as the fixed stream format", in + "\n", {"--start", "0"},
-                        std::to_string(fields.size() / 3), "positions...\n", 1, 1, out + "\n");
-  run_case(c);
+  EXPECT_FALSE(got >> word);
 
-  // The Part's own examples, spelled out.
+  // The documented examples, spelled out.
   run_case(snp_case("examples", "s r 1 A G 0.99999 1 0.00004 -0.25 0 0.5\n", {"--start", "0"}, "2",
                     "positions...\n", 1, 1, "s r 1 A G 1.0000 1 0.0000 -0.2500 0 0.5000 \n"));
 }
@@ -324,6 +329,14 @@ TEST(Subset, UnusableInput) {
                  "Output files: in.gen.subset \nNumber of input samples: -1\nNumber of output samples: -1\n"
                  "positions...\nGen...\n",
                  "Bad line 1 in in.gen: fewer than 5 fields\n"),
+      error_case("output cannot be created", {{"in.gen", kGen}, {"in.sample", kSample}, {"keep", "i1"}},
+                 {"-S", "--g", "in.gen", "--s", "in.sample", "--sample_id", "keep", "--os", "no/dir"},
+                 "Output files: in.gen.subset no/dir\nNumber of input samples: 4\nSamples...\n",
+                 "Can't open no/dir\n"),
+      error_case("disk full", {{"in.gen", kGen}}, {"-S", "--g", "in.gen", "--og", "/dev/full", "--start", "0"},
+                 "Output files: /dev/full \nNumber of input samples: 4\nNumber of output samples: 4\n"
+                 "positions...\nGen...\n",
+                 "Can't write /dev/full\n"),
   };
   cases[0].absent = {"in.gen.subset"};
   cases[1].absent = cases[2].absent = {"in.gen.subset", "in.sample.subset"};
@@ -331,6 +344,8 @@ TEST(Subset, UnusableInput) {
   for (e2e_case& c : cases) {
     c.check_log = true;
     c.log = c.out;
+    if (c.name == "output cannot be created")
+      c.log.insert(c.log.find("Can't"), "Number of samples in subset file: 1\n");
     run_case(c);
   }
 }
