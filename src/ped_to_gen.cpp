@@ -216,7 +216,8 @@ bool read_ped(run_log& log, const std::string& name, bool gz, ped_pass& p) {
     out.missing = static_cast<double>(missing);
     if (p.discrete) {
       auto g = p.groups.find(f[5]);
-      if (g == p.groups.end()) g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
+      if (g == p.groups.end())
+        g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
       g->second.push_back(static_cast<int64_t>(k));
     }
     ++k;
@@ -402,7 +403,8 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   log.both(u128_text(bytes) + "\n", true);
   std::unique_ptr<char, free_deleter> matrix;
   if (bytes > 0) {
-    if (bytes <= SIZE_MAX) matrix.reset(static_cast<char*>(std::calloc(static_cast<size_t>(bytes), 1)));
+    if (bytes <= SIZE_MAX)
+      matrix.reset(static_cast<char*>(std::calloc(static_cast<size_t>(bytes), 1)));
     if (!matrix) {
       log.both("Not enough memory for genotypes: " + u128_text(bytes) + "\n");
       return 1;

@@ -119,8 +119,8 @@ TEST(PedToGen, SamplesAndPhenotypeGroups) {
        kOut + "Number of discrete phenotypes: 1\n",
        {{"data.sample_2.gz", kHeader + "A A 0 1 2\n"}, {"x_2.gz.gen", "1 rs1 100 A A 1 0 0\n"}},
        0, {"data.sample.gz", "x.gz.gen"}, {{"data.sample_2.gz", false}, {"x_2.gz.gen", false}}},
-      {"gzip PED compresses every group file", map1, ped4, p_args({"--discrete_phenotype"}, "in.ped.gz"), 1, 4,
-       groups3,
+      {"gzip PED compresses every group file", map1, ped4,
+       p_args({"--discrete_phenotype"}, "in.ped.gz"), 1, 4, groups3,
        {{"in.ped.sample_1.gz", kHeader + "B B 0 2 1\nD D 1 2 1\n"},
         {"in.ped.gen_-9.gz", "1 rs1 100 A G 0 0 1\n"}},
        0, {}, {{"in.ped.sample_2.gz", true}, {"in.ped.gen_1.gz", true}}, "in.ped.gz"},
@@ -184,11 +184,14 @@ TEST(PedToGen, BadLines) {
     std::string name, map, reason;
   };
   for (const map_row& m : std::vector<map_row>{
-           {"MAP header line", "CHR SNP CM BP\n1 rs1 0 100\n", "1 in in.map: distance is not a number"},
+           {"MAP header line", "CHR SNP CM BP\n1 rs1 0 100\n",
+            "1 in in.map: distance is not a number"},
            {"MAP line with three fields", "1 rs1 0 100\n1 rs2 0\n1 rs3 0 300\n",
             "2 in in.map: expected chromosome, SNP name, distance and position"},
-           {"position with trailing text", "1 rs1 0 100x\n", "1 in in.map: position is not an integer"},
-           {"position beyond 32 bits", "1 rs1 0 3000000000\n", "1 in in.map: position is not an integer"},
+           {"position with trailing text", "1 rs1 0 100x\n",
+            "1 in in.map: position is not an integer"},
+           {"position beyond 32 bits", "1 rs1 0 3000000000\n",
+            "1 in in.map: position is not an integer"},
        }) {
     e2e_case c;
     c.name = m.name;
@@ -251,7 +254,8 @@ TEST(PedToGen, DamagedGzipInputs) {
             "MAP...\nNumber of SNPs: 1\nCount Samples...\nDamaged gzip file: in.ped.gz\n", 1},
            {"PED not gzip data", "F I 0 0 1 1 A A\n", map_gz,
             "MAP...\nNumber of SNPs: 1\nCount Samples...\nDamaged gzip file: in.ped.gz\n", 1},
-           {"MAP not gzip data", good, "1 rs1 0 100\n", "MAP...\nDamaged gzip file: in.map.gz\n", 1},
+           {"MAP not gzip data", good, "1 rs1 0 100\n",
+            "MAP...\nDamaged gzip file: in.map.gz\n", 1},
            {"0-byte MAP reads as empty", good, "",
             "MAP...\nNumber of SNPs: 0\nCount Samples...\nNumber of samples: 1\nmemory...0\nPED...\n"
             "Bad line 1 in in.ped.gz: 2 allele codes for 0 SNPs\n",
