@@ -62,8 +62,11 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // point first, so "nan" and "inf" are not numbers). Parses at p and returns
 // the end of the number, or nullptr when the field does not start with one.
 inline const char* parse_probability(const char* p, const char* end, double& v) {
-  if (p < end && *p == '+') ++p;
-  const char* q = (p < end && *p == '-') ? p + 1 : p;
+  const char* q = p;
+  if (q < end && *q == '+')
+    p = ++q;
+  else if (q < end && *q == '-')
+    ++q;
   // Short plain decimals (the usual case): both the digits and the power of
   // ten are exact doubles, so one division gives the correctly rounded value,
   // the same as the full conversion below.

@@ -321,6 +321,11 @@ TEST(Subset, UnusableInput) {
                  "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
                  "positions...\nGen...\n",
                  "Bad line 2 in in.gen: field 7 is not a number\n"),
+      error_case("doubled sign", {{"in.gen", "a r 1 A G 1 0 0\nb r 2 A G 1 0 +-0\n"}},
+                 {"-S", "--g", "in.gen", "--start", "0"},
+                 "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
+                 "positions...\nGen...\n",
+                 "Bad line 2 in in.gen: field 8 is not a number\n"),
       error_case("bad position", {{"in.gen", "a r 1e3 A G 1 0 0\n"}}, {"-S", "--g", "in.gen", "--start", "0"},
                  "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
                  "positions...\nGen...\n",
