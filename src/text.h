@@ -58,12 +58,15 @@ inline bool parse_int32(std::string_view f, int32_t& v) {
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }
 
-// A whole field as a decimal real (optional sign and exponent).
+// A whole field as a decimal real (optional sign and exponent). Like a
+// stream extraction, it takes no "nan" or "inf".
 inline bool parse_double(std::string_view f, double& v) {
   if (!f.empty() && f[0] == '+') {
     f.remove_prefix(1);
     if (f.empty() || f[0] == '-') return false;
   }
+  size_t lead = !f.empty() && f[0] == '-' ? 1 : 0;
+  if (f.size() <= lead || !((f[lead] >= '0' && f[lead] <= '9') || f[lead] == '.')) return false;
   auto r = std::from_chars(f.data(), f.data() + f.size(), v);
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }

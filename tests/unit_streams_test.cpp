@@ -205,7 +205,9 @@ TEST(Text, FieldsAndNumbers) {
   double x = 0;
   EXPECT_TRUE(parse_double("1e-05", x));
   EXPECT_EQ(x, 1e-05);
-  EXPECT_FALSE(parse_double("0.5x", x));
+  for (const char* bad : {"0.5x", "nan", "inf", "-inf", "", "-", "+-1", "0x1p3"}) EXPECT_FALSE(parse_double(bad, x)) << bad;
+  EXPECT_TRUE(parse_double(".5", x));
+  EXPECT_TRUE(parse_double("-0.25", x));
   std::string s;
   for (double v : {1.0, 1.0 / 3, 1e-05, 0.0, 123456789.0, -0.25}) {
     append_double(s, v);
