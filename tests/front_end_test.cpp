@@ -1,5 +1,6 @@
 // The run sequence end to end: help, parse failures, the log, mode checks.
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -196,6 +197,68 @@ TEST(Update, UnreadableInputs) {
     run_result res = run_trevlin(d.path(), r.args);
     EXPECT_EQ(res.status, r.status) << r.out;
     EXPECT_EQ(res.out, echo_line(r.args) + r.out);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Each mode gets its default output names, and ".gz" where the main input has it.
+TEST(FrontEnd, DefaultOutputNames) {
+  const std::string gen = "s1 rs1 100 A G 1 0 0\n";
+  const std::string sample = "ID_1 ID_2 missing\n0 0 0\na b 0\n";
+  struct row {
+    std::string name;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> args;
+    std::map<std::string, bool> written;  // output -> gzip data or not
+    std::vector<std::string> absent;
+  } rows[] = {
+      {"-S with a sample subset", {{"in.gen.gz", gen}, {"in.sample", sample}, {"ids", "b\n"}},
+       {"-S", "--g", "in.gen.gz", "--s", "in.sample", "--sample_id", "ids"},
+       {{"in.gen.subset.gz", true}, {"in.sample.subset.gz", true}}, {}},
+      {"-S without a sample subset", {{"in.gen.gz", gen}, {"inc", "rs1\n"}},
+       {"-S", "--g", "in.gen.gz", "--inclusion", "inc", "--os", "out.sample", "--og", "out.gen"},
+       {{"out.gen.gz", true}}, {"out.sample", "out.gen"}},
+      {"-S plain input, output named .gz", {{"in.gen", gen}},
+       {"-S", "--g", "in.gen", "--start", "1", "--og", "out.gz"}, {{"out.gz", false}}, {}},
+      {"-S data.gz.txt", {{"data.gz.txt", gen}}, {"-S", "--g", "data.gz.txt", "--start", "1"},
+       {{"data.subset.gz.txt", true}}, {}},
+      {"-S a.gzip", {{"a.gzip", gen}}, {"-S", "--g", "a.gzip", "--end", "1000"},
+       {{"a.subset.gzip", true}}, {"a.subset.gzip.gz"}},
+      {"-P", {{"x.ped.gz", "f1 i1 0 0 1 1 A G\n"}, {"x.map", "1 rs1 0 100\n"}},
+       {"-P", "--ped", "x.ped.gz", "--map", "x.map"},
+       {{"x.ped.gen.gz", true}, {"x.ped.sample.gz", true}}, {}},
+      {"-P given name", {{"x.ped.gz", "f1 i1 0 0 1 1 A G\n"}, {"x.map", "1 rs1 0 100\n"}},
+       {"-P", "--ped", "x.ped.gz", "--map", "x.map", "--og", "out.gen"},
+       {{"out.gen.gz", true}, {"x.ped.sample.gz", true}}, {"out.gen"}},
+      {"-G", {{"in.gen.gz", gen}, {"in.sample", sample}}, {"-G", "--g", "in.gen.gz", "--s", "in.sample"},
+       {{"in.gen.ped.gz", true}, {"in.gen.map.gz", true}}, {}},
+      {"-O", {{"a.gen.gz", gen}, {"s", "100 +\n"}}, {"-O", "--g", "a.gen.gz", "--strand", "s"},
+       {{"a.gen.orient.gz", true}}, {}},
+      {"-O given name", {{"a.gen.gz", gen}, {"s", "100 +\n"}},
+       {"-O", "--g", "a.gen.gz", "--strand", "s", "--og", "b.gen"}, {{"b.gen.gz", true}}, {"b.gen"}},
+      {"-M", {{"a.gen.gz", gen}, {"b.gen.gz", gen}, {"a.sample", sample}, {"b.sample", sample}},
+       {"-M", "--g", "a.gen.gz", "b.gen.gz", "--s", "a.sample", "b.sample"},
+       {{"a_b.gen.gz", true}, {"a_b.sample.gz", true}}, {}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    temp_dir d;
+    for (const auto& f : r.files) {
+      if (f.first.find(".gz") != std::string::npos)
+        d.write_gz(f.first, f.second);
+      else
+        d.write(f.first, f.second);
+    }
+    run_result res = run_trevlin(d.path(), r.args);
+    EXPECT_EQ(res.status, 0) << res.out;
+    for (const auto& w : r.written) {
+      EXPECT_TRUE(d.exists(w.first)) << w.first;
+      EXPECT_EQ(is_gzip_data(d.read(w.first)), w.second) << w.first;
+    }
+    for (const std::string& a : r.absent) EXPECT_FALSE(d.exists(a)) << a;
   }
 }
 
