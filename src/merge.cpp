@@ -7,8 +7,8 @@
 #include "merge.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -328,26 +328,69 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
 
 // ---- merge pass ----
 
+const double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // A probability field as stream extraction reads one: a sign, then digits or
 // a point ("nan" and "inf" are not numbers).
 inline bool parse_probability(std::string_view f, double& v) {
-  if (f.size() == 1 && f[0] >= '0' && f[0] <= '9') {
-    v = f[0] - '0';
-    return true;
-  }
   size_t i = f[0] == '+' || f[0] == '-' ? 1 : 0;
   if (i >= f.size() || !((f[i] >= '0' && f[i] <= '9') || f[i] == '.')) return false;
+  // Short plain decimals: at most 15 digits are exact as a double, and so is
+  // the power of ten, so one division rounds exactly as a full parse does.
+  uint64_t m = 0;
+  int digits = 0, decimals = -1;
+  size_t j = i;
+  for (; j < f.size() && digits <= 15; ++j) {
+    char ch = f[j];
+    if (ch >= '0' && ch <= '9') {
+      m = m * 10 + static_cast<uint64_t>(ch - '0');
+      ++digits;
+      if (decimals >= 0) ++decimals;
+    } else if (ch == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      break;
+    }
+  }
+  if (j == f.size() && digits > 0 && digits <= 15) {
+    v = static_cast<double>(m);
+    if (decimals > 0) v /= kPow10[decimals];
+    if (i == 1 && f[0] == '-') v = -v;
+    return true;
+  }
   return parse_double(f, v);
 }
 
-inline void put_double(std::string& out, double v) {
-  if (v == 0.0 && !std::signbit(v))
-    out += '0';
-  else if (v == 1.0)
-    out += '1';
-  else
-    append_double(out, v);
-}
+// Formats doubles as the default stream format does. Probabilities repeat a
+// lot, so recent texts are kept by bit pattern.
+class double_texts {
+ public:
+  void append(std::string& out, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    slot& s = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (!s.used || s.bits != bits) {
+      std::string t;
+      append_double(t, v);
+      s.used = true;
+      s.bits = bits;
+      s.size = static_cast<unsigned char>(t.size());
+      std::memcpy(s.text, t.data(), t.size());
+    }
+    out.append(s.text, s.size);
+  }
+
+ private:
+  static constexpr int kBits = 12;
+  struct slot {
+    uint64_t bits = 0;
+    bool used = false;
+    unsigned char size = 0;
+    char text[30];
+  };
+  std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
+};
 
 inline bool is_conflict(const double* q) { return q[0] == -9.0 && q[1] == -9.0 && q[2] == -9.0; }
 
@@ -449,6 +492,7 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
   std::string msg;
   std::string_view line, field;
   std::string& buf = out.buffer();
+  double_texts texts;
   for (const auto& [position, e] : table) {
     if (e.left_out) continue;
     std::fill(probs.begin(), probs.end(), 0.0);
@@ -492,11 +536,11 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
         continue;
       }
       buf += ' ';
-      put_double(buf, q[0]);
+      texts.append(buf, q[0]);
       buf += ' ';
-      put_double(buf, q[1]);
+      texts.append(buf, q[1]);
       buf += ' ';
-      put_double(buf, q[2]);
+      texts.append(buf, q[2]);
     }
     buf += '\n';
     out.maybe_flush();
