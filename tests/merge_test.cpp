@@ -232,20 +232,21 @@ TEST(Merge, Reconciliation) {
                   kHead + "S1 S1 2\nS2 S2 1\n"));
   }
   {
-    // 0.9: agreeing calls become hard calls, a disagreeing one is a conflict
-    std::string s = rows({"S1", "S2", "S3"});
+    // 0.9: agreeing calls become hard calls, a disagreeing one is a conflict;
+    // one number written two ways is one value
+    std::string s = rows({"S1", "S2", "S3", "S4"});
     std::map<std::string, std::string> files = {
         {"a.sample", s}, {"b.sample", s},
-        {"a.gen", "s1 rs1 100 A G 0.95 0.05 0 0.95 0.05 0 0.05 0.95 0\n"},
-        {"b.gen", "s1 rs1 100 A G 0.92 0.08 0 0.6 0.4 0 0 0.93 0.07\n"}};
+        {"a.gen", "s1 rs1 100 A G 0.95 0.05 0 0.95 0.05 0 0.05 0.95 0 0.1 0.2 0.7\n"},
+        {"b.gen", "s1 rs1 100 A G 0.92 0.08 0 0.6 0.4 0 0 0.93 0.07 1e-1 .20 7e-1\n"}};
     auto args = margs(2, {"--threshold", "0.9"});
     expect x(args);
-    x.samples({{"a.sample", 3, ""}, {"b.sample", 3, ""}}, 3);
+    x.samples({{"a.sample", 4, ""}, {"b.sample", 4, ""}}, 4);
     x.gens({{"a.gen", 1, ""}, {"b.gen", 1, ""}});
     x.merge(0, "0\r", 1, 1, locus("rs1", "100", "S2_S2", 1, 1, "0.6 0.4 0", "0.95 0.05 0", true),
             locus("rs1", "100", "S2_S2", 1, 1, "0.6 0.4 0", "0.95 0.05 0", false));
-    run_case(make("threshold 0.9", files, args, x, "s1 rs1 100 A G 1 0 0 0 0 0 0 1 0\n",
-                  kHead + "S1 S1 0\nS2 S2 1\nS3 S3 0\n"));
+    run_case(make("threshold 0.9", files, args, x, "s1 rs1 100 A G 1 0 0 0 0 0 0 1 0 0.1 0.2 0.7\n",
+                  kHead + "S1 S1 0\nS2 S2 1\nS3 S3 0\nS4 S4 0\n"));
   }
   // 0 reaches an empty slot too: one file's triples become hard calls
   for (auto t : std::vector<std::pair<std::vector<std::string>, std::string>>{
