@@ -110,7 +110,8 @@ def make_data(gen_exe, data_root, size):
 
 def parse_time_v(path):
     """Wall seconds, CPU seconds and peak RSS in KB from /usr/bin/time -v."""
-    wall = cpu = rss = None
+    wall = None
+    rss = 0
     user = system = 0.0
     with open(path) as f:
         for line in f:

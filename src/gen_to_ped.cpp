@@ -63,6 +63,38 @@ void append_wide(std::string& out, unsigned __int128 v) {
   out.append(p, tmp + sizeof tmp);
 }
 
+// The calling test "probability >= threshold" for short plain decimals
+// without a division per field: m / 10^d rounds upwards as m grows, so for
+// each number of decimals d it holds exactly from some least m on, found once.
+class threshold_test {
+ public:
+  explicit threshold_test(double t) : t_(t) {
+    for (unsigned d = 0; d < 16; ++d) {
+      // Least m below 10^15 with m / 10^d >= t; kNever when there is none.
+      uint64_t lo = 0, hi = kLimit;
+      while (lo < hi) {
+        uint64_t mid = lo + (hi - lo) / 2;
+        if (short_decimal_value(mid, d, false) >= t)
+          hi = mid;
+        else
+          lo = mid + 1;
+      }
+      least_[d] = lo == kLimit ? kNever : lo;
+    }
+  }
+  bool reached(uint64_t m, unsigned d, bool negative) const {
+    if (negative) return short_decimal_value(m, d, true) >= t_;
+    return m >= least_[d];
+  }
+  bool reached(double v) const { return v >= t_; }
+
+ private:
+  static constexpr uint64_t kLimit = 1000000000000000ULL;  // 15 digits
+  static constexpr uint64_t kNever = UINT64_MAX;
+  double t_;
+  uint64_t least_[16];
+};
+
 // Counts the fields left on a line.
 uint64_t count_rest(field_cursor& c) {
   uint64_t n = 0;
@@ -207,6 +239,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
     return 1;
   }
   const uint64_t expected_fields = 5 + 3 * n;
+  const threshold_test test(threshold);
   uint64_t chromosomes = 0, missing_calls = 0, j = 0;
   {
     std::string_view line, f[5];
@@ -236,27 +269,44 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       chromosomes += snp_id_check(snp.snp_id);
 
       char* call = store.get() + 2 * j;
-      std::string_view p;
+      // Fields are split and read in one walk over the line; a field that is
+      // not a short plain decimal goes the general way.
+      const char* p = c.rest.data();
+      const char* const end = p + c.rest.size();
       for (uint64_t i = 0; i < n; ++i, call += row_bytes) {
-        double pr[3];
+        bool at_least[3];
         for (int k = 0; k < 3; ++k) {
-          if (!c.next(p)) {
+          while (p < end && is_space(*p)) ++p;
+          if (p == end) {
             log.both(bad_line(gen, field_count_reason(expected_fields, 5 + 3 * i + k)));
             return 1;
           }
-          if (!parse_double(p, pr[k])) {
+          const char* field = p;
+          uint64_t m;
+          unsigned decimals;
+          bool negative;
+          const char* q = scan_short_decimal(p, end, m, decimals, negative);
+          if (q && (q == end || is_space(*q))) {
+            at_least[k] = test.reached(m, decimals, negative);
+            p = q;
+            continue;
+          }
+          while (p < end && !is_space(*p)) ++p;
+          double v;
+          if (!parse_double(std::string_view(field, static_cast<size_t>(p - field)), v)) {
             log.both(bad_line(gen, "a probability is not a number"));
             return 1;
           }
+          at_least[k] = test.reached(v);
         }
         if (!representable) {
           call[0] = call[1] = 'N';
-        } else if (pr[0] >= threshold) {
+        } else if (at_least[0]) {
           call[0] = call[1] = a;
-        } else if (pr[1] >= threshold) {
+        } else if (at_least[1]) {
           call[0] = a;
           call[1] = b;
-        } else if (pr[2] >= threshold) {
+        } else if (at_least[2]) {
           call[0] = call[1] = b;
         } else {
           call[0] = call[1] = 'N';
@@ -271,6 +321,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           log.both(msg);
         }
       }
+      c.rest = std::string_view(p, static_cast<size_t>(end - p));
       uint64_t extra = count_rest(c);
       if (extra) {
         log.both(bad_line(gen, field_count_reason(expected_fields, expected_fields + extra)));

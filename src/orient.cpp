@@ -75,28 +75,61 @@ char lookup(const strand_table& table, int32_t position) {
   return it != table.end() && it->first == position ? it->second : 0;
 }
 
-// Fills result with the two alleles, complemented on the minus strand and in
-// byte order when asked, then the probability words that follow in words,
-// three by three, each triple reversed when the alleles were swapped. The
-// words are copied as they stand; an incomplete last triple is dropped.
-void orient_snp(field_cursor& words, std::string_view allele_a, std::string_view allele_b,
-                std::string_view orientation, bool order, std::string& result) {
-  if (orientation == "-") {
+// True when the text is nothing but words each led by one blank (the way
+// GEN lines are usually written); words counts them.
+bool single_blank_words(const char* p, const char* e, size_t& words) {
+  words = 0;
+  while (p < e) {
+    if (*p != ' ') return false;
+    ++p;
+    if (p == e || is_space(*p)) return false;
+    ++words;
+    while (p < e && !is_space(*p)) ++p;
+  }
+  return true;
+}
+
+// Appends the two alleles, complemented on the minus strand and in byte order
+// when asked, then the probability words of rest, three by three, each triple
+// reversed when the alleles were swapped. The words are copied as they stand;
+// an incomplete last triple is dropped.
+void orient_snp(std::string_view rest, std::string_view allele_a, std::string_view allele_b,
+                bool minus, bool order, std::string& out) {
+  if (minus) {
     allele_a = complement(allele_a);
     allele_b = complement(allele_b);
   }
   // string_view compares as unsigned bytes, a shorter prefix first.
   bool swap = order && allele_b < allele_a;
   if (swap) std::swap(allele_a, allele_b);
-  result.assign(allele_a.data(), allele_a.size());
-  result += ' ';
-  result.append(allele_b.data(), allele_b.size());
-  std::string_view p[3];
-  while (words.next(p[0]) && words.next(p[1]) && words.next(p[2])) {
-    if (swap) std::swap(p[0], p[2]);
-    for (std::string_view w : p) {
-      result += ' ';
-      result.append(w.data(), w.size());
+  out.append(allele_a.data(), allele_a.size());
+  out += ' ';
+  out.append(allele_b.data(), allele_b.size());
+
+  const char* p = rest.data();
+  const char* const e = p + rest.size();
+  size_t words;
+  if (!swap && single_blank_words(p, e, words) && words % 3 == 0) {
+    out.append(p, e);  // already " w w w ..." with whole triples
+    return;
+  }
+  const char* w[3];
+  size_t len[3];
+  for (;;) {
+    for (int k = 0; k < 3; ++k) {
+      while (p < e && is_space(*p)) ++p;
+      if (p == e) return;
+      w[k] = p;
+      while (p < e && !is_space(*p)) ++p;
+      len[k] = static_cast<size_t>(p - w[k]);
+    }
+    if (swap) {
+      std::swap(w[0], w[2]);
+      std::swap(len[0], len[2]);
+    }
+    for (int k = 0; k < 3; ++k) {
+      out += ' ';
+      out.append(w[k], len[k]);
     }
   }
 }
@@ -170,7 +203,7 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
   }
 
   int64_t input_count = 0, output_count = 0;
-  std::string result, msg;
+  std::string msg;
   std::string_view line;
   while (in.next(line)) {
     if (is_blank(line)) continue;
@@ -205,7 +238,6 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
       log.out(msg, true);
     }
     if (strand || !excl) {
-      orient_snp(c, allele_a, allele_b, strand == '-' ? "-" : "+", order, result);
       std::string& buf = out.buffer();
       buf.append(snp_id.data(), snp_id.size());
       buf += ' ';
@@ -213,7 +245,7 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
       buf += ' ';
       append_int(buf, position);
       buf += ' ';
-      buf += result;
+      orient_snp(c.rest, allele_a, allele_b, strand == '-', order, buf);
       buf += '\n';
       out.maybe_flush();
       ++output_count;

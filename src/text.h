@@ -58,9 +58,56 @@ inline bool parse_int32(std::string_view f, int32_t& v) {
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }
 
+// Powers of ten that a double holds exactly.
+inline constexpr double kExactPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A short plain decimal at p: an optional sign, digits, an optional point and
+// digits, at most 15 digits in all, no exponent. Returns where it ends, or
+// nullptr when no such number starts at p. Its value is m / 10^decimals; both
+// are exact doubles, so that one division is correctly rounded, the value
+// from_chars gives for the same text.
+inline const char* scan_short_decimal(const char* p, const char* e, uint64_t& m,
+                                      unsigned& decimals, bool& negative) {
+  negative = false;
+  if (p < e && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  const char* first = p;
+  m = 0;
+  while (p < e && static_cast<unsigned char>(*p - '0') < 10)
+    m = m * 10 + static_cast<unsigned>(*p++ - '0');
+  size_t whole = static_cast<size_t>(p - first);
+  size_t decimal_digits = 0;
+  if (p < e && *p == '.') {
+    const char* d = ++p;
+    while (p < e && static_cast<unsigned char>(*p - '0') < 10)
+      m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    decimal_digits = static_cast<size_t>(p - d);
+  }
+  size_t digits = whole + decimal_digits;
+  if (digits == 0 || digits > 15) return nullptr;
+  decimals = static_cast<unsigned>(decimal_digits);
+  return p;
+}
+
+inline double short_decimal_value(uint64_t m, unsigned decimals, bool negative) {
+  double x = decimals ? static_cast<double>(m) / kExactPow10[decimals] : static_cast<double>(m);
+  return negative ? -x : x;
+}
+
 // A whole field as a decimal real (optional sign and exponent). Like a
 // stream extraction, it takes no "nan" or "inf".
 inline bool parse_double(std::string_view f, double& v) {
+  {
+    uint64_t m;
+    unsigned decimals;
+    bool negative;
+    const char* e = f.data() + f.size();
+    const char* r = scan_short_decimal(f.data(), e, m, decimals, negative);
+    if (r && r == e) {
+      v = short_decimal_value(m, decimals, negative);
+      return true;
+    }
+  }
   if (!f.empty() && f[0] == '+') {
     f.remove_prefix(1);
     if (f.empty() || f[0] == '-') return false;
