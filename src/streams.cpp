@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
+#include <boost/iostreams/read.hpp>
 
 namespace bio = boost::iostreams;
 
@@ -168,6 +171,68 @@ bio::gzip_params output_gzip_params() {
   return p;
 }
 
+// Inflates gzip members with zlib itself. The library's gzip filter checks a
+// member's CRC-32 but not its length, so a damaged length would pass as good
+// data; zlib checks both. Reads every member to the end of the file; bytes
+// after a member that do not start another are damage, as in the library.
+struct gzip_damaged : std::runtime_error {
+  gzip_damaged() : std::runtime_error("gzip error") {}
+};
+
+struct inflate_state {
+  z_stream z{};
+  char in[4096];
+  bool in_member = false;  // a member has begun and not yet ended
+  bool done = false;
+  bool damaged = false;  // found; thrown once the text before it is handed on
+  inflate_state() {
+    if (inflateInit2(&z, 15 + 16) != Z_OK) throw std::bad_alloc();
+  }
+  ~inflate_state() { inflateEnd(&z); }
+  inflate_state(const inflate_state&) = delete;
+  inflate_state& operator=(const inflate_state&) = delete;
+};
+
+struct checked_gzip_decompressor {
+  typedef char char_type;
+  typedef bio::multichar_input_filter_tag category;
+  std::shared_ptr<inflate_state> st = std::make_shared<inflate_state>();
+
+  template <typename Source>
+  std::streamsize read(Source& src, char* s, std::streamsize n) {
+    inflate_state& g = *st;
+    if (g.damaged) throw gzip_damaged();
+    std::streamsize got = 0;
+    while (got < n && !g.done && !g.damaged) {
+      if (g.z.avail_in == 0) {
+        std::streamsize r = bio::read(src, g.in, sizeof g.in);
+        if (r < 0) {
+          if (g.in_member) g.damaged = true;  // cut short
+          else g.done = true;
+          break;
+        }
+        if (r == 0) break;
+        g.z.next_in = reinterpret_cast<Bytef*>(g.in);
+        g.z.avail_in = static_cast<uInt>(r);
+      }
+      if (!g.in_member) {
+        if (inflateReset(&g.z) != Z_OK) throw gzip_damaged();
+        g.in_member = true;
+      }
+      g.z.next_out = reinterpret_cast<Bytef*>(s + got);
+      g.z.avail_out = static_cast<uInt>(n - got);
+      int ret = inflate(&g.z, Z_NO_FLUSH);
+      got = n - static_cast<std::streamsize>(g.z.avail_out);
+      if (ret == Z_STREAM_END)
+        g.in_member = false;
+      else if (ret != Z_OK && ret != Z_BUF_ERROR)
+        g.damaged = true;
+    }
+    if (g.damaged && got == 0) throw gzip_damaged();
+    return got > 0 || !g.done ? got : -1;
+  }
+};
+
 constexpr std::streamsize kChainBuffer = 1 << 16;
 constexpr size_t kReadBlock = 1 << 20;
 
@@ -234,7 +299,7 @@ bool line_reader::start() {
   chain_ = std::make_unique<chain_state>();
   chain_->st->fd = fd;
   // A 0-byte file under a gzip name is an empty file left by older runs, not damage.
-  if (compressed_ && !empty_file) chain_->in.push(bio::gzip_decompressor(15, 4096));
+  if (compressed_ && !empty_file) chain_->in.push(checked_gzip_decompressor{}, 4096);
   chain_->in.push(checked_source{chain_->st}, kChainBuffer);
   return true;
 }
