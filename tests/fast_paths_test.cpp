@@ -1,0 +1,204 @@
+// The quick ways through the hot loops must give what the general ways give:
+// number reading, the -G calling test and the -O copy of whole triples.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "text.h"
+
+namespace {
+
+// The general reading every field used to take: from_chars on the whole
+// field, no "nan"/"inf", '+' allowed but not "+-".
+bool general_parse(std::string_view f, double& v) {
+  if (!f.empty() && f[0] == '+') {
+    f.remove_prefix(1);
+    if (f.empty() || f[0] == '-') return false;
+  }
+  size_t lead = !f.empty() && f[0] == '-' ? 1 : 0;
+  if (f.size() <= lead || !((f[lead] >= '0' && f[lead] <= '9') || f[lead] == '.')) return false;
+  auto r = std::from_chars(f.data(), f.data() + f.size(), v);
+  return r.ec == std::errc() && r.ptr == f.data() + f.size();
+}
+
+void expect_same_reading(const std::string& text) {
+  double fast = -12345.0, general = -12345.0;
+  bool a = parse_double(text, fast);
+  bool b = general_parse(text, general);
+  ASSERT_EQ(a, b) << "'" << text << "'";
+  if (a) {
+    // Bit for bit: the sign of a zero counts too.
+    EXPECT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << "'" << text << "'";
+  }
+}
+
+TEST(FastPaths, NumberReadingMatchesTheGeneralReading) {
+  for (const char* t :
+       {"0", "1", "-0", "+0", "0.5", ".5", "5.", "-.5", "+.5", ".", "-", "+", "+-1", "-+1", "",
+        "00.50", "0.953", "0.047", "1.000", "0.1", "0.2", "0.3", "0.7", "0.9", "0.999999999999999",
+        "0.9999999999999999", "0.99999999999999999", "123456789012345", "1234567890123456",
+        "12345678901234567890", "999999999999999", "0.000000000000001", "0.0000000000000001",
+        "1e-05", "1E5", "9e-1", "0x10", "nan", "inf", "1.2.3", "1..2", "--1", "1-", "0.5 ", " 0.5",
+        "3.14159265358979", "2.718281828459045", "4503599627370497", "9007199254740993"})
+    expect_same_reading(t);
+
+  // Every short decimal shape with a few digit patterns: digits before and
+  // after the point, up to and past the 15 digits of the quick way.
+  const std::string digits = "9876543210123456789";
+  for (size_t whole = 0; whole <= 9; ++whole)
+    for (size_t frac = 0; frac <= 10; ++frac)
+      for (size_t shift = 0; shift < 5; ++shift)
+        for (const char* sign : {"", "-", "+"}) {
+          std::string t = sign + digits.substr(shift, whole);
+          if (frac) t += "." + digits.substr(shift + 3, frac);
+          expect_same_reading(t);
+          expect_same_reading(t + "1");
+          expect_same_reading("0" + t);
+        }
+  // Decimals of three places, the usual probabilities, all of them.
+  for (int m = 0; m <= 1000; ++m) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%d.%03d", m / 1000, m % 1000);
+    expect_same_reading(buf);
+  }
+}
+
+TEST(FastPaths, ShortDecimalScanStopsAtTheNumberEnd) {
+  struct row {
+    const char* text;
+    long stop;  // -1: no short decimal
+    uint64_t m;
+    unsigned decimals;
+    bool negative;
+  };
+  for (const row& r : std::vector<row>{{"0.953 0", 5, 953, 3, false},
+                                       {"-12.5\t", 5, 125, 1, true},
+                                       {"+7x", 2, 7, 0, false},
+                                       {"1e5", 1, 1, 0, false},
+                                       {"1234567890123456", -1, 0, 0, false},
+                                       {"-", -1, 0, 0, false},
+                                       {". 5", -1, 0, 0, false}}) {
+    SCOPED_TRACE(r.text);
+    const char* b = r.text;
+    const char* e = b + std::strlen(b);
+    uint64_t m = 0;
+    unsigned decimals = 0;
+    bool negative = false;
+    const char* q = scan_short_decimal(b, e, m, decimals, negative);
+    if (r.stop < 0) {
+      EXPECT_EQ(q, nullptr);
+      continue;
+    }
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q - b, r.stop);
+    EXPECT_EQ(m, r.m);
+    EXPECT_EQ(decimals, r.decimals);
+    EXPECT_EQ(negative, r.negative);
+  }
+}
+
+// The calls of a one-SNP GEN file, one "X Y" text per sample, at a threshold.
+std::vector<std::string> calls(const std::vector<std::string>& triples, const std::string& threshold) {
+  std::string gen = "1 rs1 100 A G";
+  std::string sample = "ID_1 ID_2 missing\n0 0 0\n";
+  for (size_t i = 0; i < triples.size(); ++i) {
+    gen += " " + triples[i];
+    sample += "s" + std::to_string(i) + " s" + std::to_string(i) + " 0\n";
+  }
+  temp_dir dir;
+  dir.write("in.gen", gen + "\n");
+  dir.write("in.sample", sample);
+  run_result r = run_trevlin(dir.path(), {"-G", "--g", "in.gen", "--s", "in.sample", "--threshold",
+                                          threshold});
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::vector<std::string> out;
+  std::string ped = dir.read("in.gen.ped");
+  size_t at = 0;
+  while (at < ped.size()) {
+    size_t nl = ped.find('\n', at);
+    std::string line = ped.substr(at, nl - at);
+    out.push_back(line.substr(line.rfind('\t') + 1));
+    at = nl + 1;
+  }
+  return out;
+}
+
+TEST(FastPaths, CallingAtTheThresholdItself) {
+  struct row {
+    std::string threshold;
+    std::vector<std::string> triples;
+    std::vector<std::string> expected;
+  };
+  std::vector<row> rows = {
+      // Every way of writing 0.9 reaches 0.9; the values just under it do not.
+      {"0.9",
+       {"0.9 0 0", ".9 0 0", "+0.9 0 0", "0.90 0 0", "9e-1 0 0", "0.90000000000000001 0 0",
+        "0.8999999999999999 0.05 0.05", "0.899 0.1 0.001", "0 0.9 0.1", "0 0 0.900000000000000"},
+       {"A A", "A A", "A A", "A A", "A A", "A A", "N N", "N N", "A G", "G G"}},
+      // 0.1 + 0.2 is a hair above 0.3: the text 0.3 is below it, the longer
+      // texts of that same double reach it.
+      {"0.30000000000000004",
+       {"0.3 0.3 0.3", "0.30000000000000004 0 0", "0.300000000000001 0 0", "0 0.3 0"},
+       {"N N", "A A", "A A", "N N"}},
+      // A zero threshold takes -0 and 0 alike; negative values fall short.
+      {"0", {"-0 0 0", "-0.5 0 0", "-1 -1 -0.000"}, {"A A", "A G", "G G"}},
+      // Above every probability: nothing is called.
+      {"1.5", {"1 0 0", "0 1 0", "1.5 0 0", "0 0 1.49999"}, {"N N", "N N", "A A", "N N"}},
+      // Whole numbers and their long forms.
+      {"1", {"1.000000 0 0", "0.999999999999999 1 0", "0 0 0001"}, {"A A", "A G", "G G"}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE("threshold " + r.threshold);
+    EXPECT_EQ(calls(r.triples, r.threshold), r.expected);
+  }
+}
+
+TEST(FastPaths, CallingStillRejectsWhatIsNotANumber) {
+  for (const char* bad : {"0.5x", "1e", "nan", "+-1", "0..1", "."}) {
+    SCOPED_TRACE(bad);
+    temp_dir dir;
+    dir.write("in.gen", std::string("1 rs1 100 A G 1 0 0 0 ") + bad + " 0\n");
+    dir.write("in.sample", "ID_1 ID_2 missing\n0 0 0\na a 0\nb b 0\n");
+    run_result r = run_trevlin(dir.path(), {"-G", "--g", "in.gen", "--s", "in.sample"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Bad line 1 in in.gen: a probability is not a number\n"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+TEST(FastPaths, OrientCopiesTriplesAsTheyStand) {
+  struct row {
+    std::string line, strand, expected;
+  };
+  // Positions 100 on the plus strand, 200 on the minus strand.
+  std::vector<row> rows = {
+      {"s r 100 A G 1 0 0 0.25 0.5 0.25", "+", "s r 100 A G 1 0 0 0.25 0.5 0.25"},
+      {"s r 100 A G 1 0 0 0 1", "+", "s r 100 A G 1 0 0"},
+      {"s r 100 A G 1  0 0\t0 1 0", "+", "s r 100 A G 1 0 0 0 1 0"},
+      {"s r 100 A G 1 0 0 ", "+", "s r 100 A G 1 0 0"},
+      {"s r 100 A G 1 0 0\r", "+", "s r 100 A G 1 0 0"},
+      {"s r 100 A G", "+", "s r 100 A G"},
+      {"s r 100 A G ", "+", "s r 100 A G"},
+      {"s r 100 G A 0.1 0.2 0.7 1 0 0", "+", "s r 100 A G 0.7 0.2 0.1 0 0 1"},
+      {"s r 100 G A 0.1 0.2 0.7 1 0", "+", "s r 100 A G 0.7 0.2 0.1"},
+      {"s r 200 A G 0.1 0.2 0.7", "-", "s r 200 C T 0.7 0.2 0.1"},
+      {"s r 200 C A 0.1 0.2 0.7", "-", "s r 200 G T 0.1 0.2 0.7"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.line);
+    temp_dir dir;
+    dir.write("in.gen", r.line + "\n");
+    dir.write("in.strand", "100 +\n200 -\n");
+    run_result res = run_trevlin(dir.path(), {"-O", "--g", "in.gen", "--strand", "in.strand",
+                                              "--order", "--og", "out.gen"});
+    EXPECT_EQ(res.status, 0) << res.out;
+    EXPECT_EQ(dir.read("out.gen"), r.expected + "\n");
+  }
+}
+
+}  // namespace
