@@ -282,6 +282,12 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
             return 1;
           }
           const char* field = p;
+          // "0" and "1", most fields of a typical file, need no scan.
+          if ((*p == '0' || *p == '1') && (p + 1 == end || p[1] == ' ')) {
+            at_least[k] = test.reached(static_cast<uint64_t>(*p - '0'), 0, false);
+            ++p;
+            continue;
+          }
           uint64_t m;
           unsigned decimals;
           bool negative;
