@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -279,6 +280,18 @@ bool line_reader::start() {
   eof_ = false;
   had_newline_ = false;
   if (buf_.empty()) buf_.resize(kReadBlock);
+  // A pipe gives its text once: a second pass would wait for a writer that
+  // never comes, or read nothing and lose every line.
+  static std::vector<std::pair<dev_t, ino_t>> pipes_read;
+  struct stat ps;
+  if (stat(name_.c_str(), &ps) == 0 && S_ISFIFO(ps.st_mode)) {
+    auto id = std::make_pair(ps.st_dev, ps.st_ino);
+    if (std::find(pipes_read.begin(), pipes_read.end(), id) != pipes_read.end()) {
+      error_ = "Can't read " + name_ + "\n";
+      return false;
+    }
+    pipes_read.push_back(id);
+  }
   int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";

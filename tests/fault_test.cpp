@@ -1,0 +1,273 @@
+// Faults of the file system and of the data, end to end in every mode: full
+// disks (also behind the gzip compressor), missing and read-only directories,
+// directories and pipes as inputs, gzip data cut short or with a flipped byte.
+// Each must end in its message and status 1, never a crash or a silent loss.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+
+namespace {
+
+using words = std::vector<std::string>;
+
+const std::string kGen =
+    "snp1 rs1 100 A G 1 0 0 0 1 0\n"
+    "snp2 rs2 200 C T 0 0 1 1 0 0\n"
+    "snp3 rs3 300 A C 0 1 0 0 0 1\n";
+const std::string kSample = "ID_1 ID_2 missing\n0 0 0\na a 0\nb b 0\n";
+const std::string kPed = "f1 a 0 0 1 1 A A C T A C\nf2 b 0 0 2 2 A G T T C C\n";
+const std::string kMap = "1 rs1 0 100\n1 rs2 0 200\n1 rs3 0 300\n";
+const std::string kStrand = "100 +\n200 -\n300 +\n";
+
+// Writes every input of every mode, plain or compressed (names end in ".gz").
+void write_inputs(const temp_dir& d, bool gz) {
+  auto put = [&](const std::string& name, const std::string& text) {
+    if (gz)
+      d.write_gz(name + ".gz", text);
+    else
+      d.write(name, text);
+  };
+  put("in.gen", kGen);
+  put("in2.gen", kGen);
+  put("in.sample", kSample);
+  put("in2.sample", kSample);
+  put("in.ped", kPed);
+  put("in.map", kMap);
+  put("strand", kStrand);
+  put("ids", "a\n");
+}
+
+// The words of a run of each mode whose output `out` (or, for `which` 1, the
+// second output) is the one under test; z is "" or ".gz" for the inputs.
+words mode_words(char mode, int which, const std::string& out, const std::string& z) {
+  switch (mode) {
+    case 'S':
+      if (which == 0) return {"-S", "--g", "in.gen" + z, "--start", "0", "--og", out};
+      return {"-S", "--g", "in.gen" + z, "--s", "in.sample" + z, "--sample_id", "ids" + z, "--os", out};
+    case 'P': return {"-P", "--ped", "in.ped" + z, "--map", "in.map" + z, which ? "--os" : "--og", out};
+    case 'G': return {"-G", "--g", "in.gen" + z, "--s", "in.sample" + z, which ? "--map" : "--ped", out};
+    case 'M':
+      return {"-M", "--g", "in.gen" + z, "in2.gen" + z, "--s", "in.sample" + z, "in2.sample" + z,
+              which ? "--os" : "--og", out};
+    default: return {"-O", "--g", "in.gen" + z, "--strand", "strand" + z, "--og", out};
+  }
+}
+
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Status 1, the message last on standard output and in the log.
+void expect_failure(const temp_dir& d, const words& args, const std::string& message,
+                    bool logged = true) {
+  SCOPED_TRACE(echo_line(args));
+  run_result r = run_trevlin(d.path(), args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(ends_with(r.out, message)) << r.out;
+  if (logged) {
+    EXPECT_TRUE(ends_with(d.read("trevlin.log"), message)) << d.read("trevlin.log");
+  }
+  EXPECT_EQ(r.err, "");
+}
+
+struct output_row {
+  char mode;
+  int which;
+};
+const output_row kOutputs[] = {{'S', 0}, {'S', 1}, {'P', 0}, {'P', 1}, {'G', 0},
+                               {'G', 1}, {'M', 0}, {'M', 1}, {'O', 0}};
+
+TEST(Fault, FullDiskPlainAndCompressed) {
+  for (const output_row& o : kOutputs) {
+    for (bool gz : {false, true}) {
+      temp_dir d;
+      write_inputs(d, gz);
+      // The compressor writes only at its close; a name with ".gz" that is
+      // the full device makes that close the write that fails.
+      std::string out = gz ? "full.gz" : "/dev/full";
+      if (gz) {
+        ASSERT_EQ(symlink("/dev/full", d.file("full.gz").c_str()), 0);
+      }
+      expect_failure(d, mode_words(o.mode, o.which, out, gz ? ".gz" : ""), "Can't write " + out + "\n");
+    }
+  }
+}
+
+TEST(Fault, OutputDirectoryMissingOrReadOnly) {
+  for (const output_row& o : kOutputs) {
+    temp_dir d;
+    write_inputs(d, false);
+    expect_failure(d, mode_words(o.mode, o.which, "nodir/out", ""), "Can't open nodir/out\n");
+    if (geteuid() == 0) continue;  // root writes into read-only directories
+    ASSERT_EQ(mkdir(d.file("ro").c_str(), 0555), 0);
+    expect_failure(d, mode_words(o.mode, o.which, "ro/out", ""), "Can't open ro/out\n");
+  }
+}
+
+TEST(Fault, InputIsADirectory) {
+  struct row {
+    words args;
+    bool logged;
+  };
+  const std::vector<row> rows = {
+      {{"-S", "--g", "adir", "--start", "0"}, true},
+      {{"-S", "--g", "in.gen", "--inclusion", "adir"}, true},
+      {{"-S", "--g", "in.gen", "--s", "adir", "--sample_id", "ids"}, true},
+      {{"-P", "--ped", "adir", "--map", "in.map"}, true},
+      {{"-P", "--ped", "in.ped", "--map", "adir"}, true},
+      {{"-G", "--g", "adir", "--s", "in.sample"}, true},
+      {{"-G", "--g", "in.gen", "--s", "adir"}, true},
+      {{"-M", "--g", "in.gen", "adir", "--s", "in.sample", "in2.sample"}, true},
+      {{"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample", "adir"}, true},
+      {{"-O", "--g", "adir", "--strand", "strand"}, true},
+      {{"-O", "--g", "in.gen", "--strand", "adir"}, true},
+      {{"-U", "--s", "adir"}, false},
+  };
+  for (const row& r : rows) {
+    temp_dir d;
+    write_inputs(d, false);
+    ASSERT_EQ(mkdir(d.file("adir").c_str(), 0755), 0);
+    expect_failure(d, r.args, "Can't open adir\n", r.logged);
+  }
+}
+
+// The compressed input of each mode, and the words that read it.
+struct gz_row {
+  std::string file, text;
+  words args;
+  bool logged;
+};
+
+std::vector<gz_row> gz_rows() {
+  std::string long_gen;
+  for (int i = 0; i < 400; ++i)
+    long_gen += "snp" + std::to_string(i) + " rs" + std::to_string(i) + " " +
+                std::to_string(1000 + i) + " A G 0.9 0.1 0 0 1 0\n";
+  return {
+      {"in.gen.gz", long_gen, {"-S", "--g", "in.gen.gz", "--start", "0"}, true},
+      {"in.ped.gz", kPed + kPed, {"-P", "--ped", "in.ped.gz", "--map", "in.map"}, true},
+      {"in.map.gz", kMap, {"-P", "--ped", "in.ped", "--map", "in.map.gz"}, true},
+      {"in.gen.gz", long_gen, {"-G", "--g", "in.gen.gz", "--s", "in.sample"}, true},
+      {"in.gen.gz", long_gen, {"-M", "--g", "in.gen.gz", "in2.gen", "--s", "in.sample", "in2.sample"}, true},
+      {"in.gen.gz", long_gen, {"-O", "--g", "in.gen.gz", "--strand", "strand"}, true},
+      {"in.sample.gz", kSample, {"-U", "--s", "in.sample.gz"}, false},
+  };
+}
+
+TEST(Fault, GzipInputCutAtEveryTenth) {
+  for (const gz_row& g : gz_rows()) {
+    std::string z = gzip_bytes(g.text);
+    for (int k = 1; k <= 9; ++k) {
+      SCOPED_TRACE("cut at " + std::to_string(k) + "/10");
+      temp_dir d;
+      write_inputs(d, false);
+      d.write(g.file, z.substr(0, z.size() * k / 10));
+      // -U and the merge decide by content: two bytes or fewer are no gzip data.
+      expect_failure(d, g.args, "Damaged gzip file: " + g.file + "\n", g.logged);
+    }
+  }
+}
+
+TEST(Fault, GzipInputWithAFlippedByte) {
+  for (const gz_row& g : gz_rows()) {
+    std::string z = gzip_bytes(g.text);
+    struct flip {
+      const char* where;
+      size_t at;
+    };
+    // Deflate data, the CRC-32 of the trailer, and its length field.
+    for (const flip& f : {flip{"deflate data", z.size() / 2}, flip{"CRC", z.size() - 6},
+                          flip{"length", z.size() - 1}}) {
+      SCOPED_TRACE(f.where);
+      temp_dir d;
+      write_inputs(d, false);
+      std::string bad = z;
+      bad[f.at] = static_cast<char>(bad[f.at] ^ 0x10);
+      d.write(g.file, bad);
+      run_result r = run_trevlin(d.path(), g.args);
+      EXPECT_EQ(r.status, 1) << echo_line(g.args);
+      // A flip in the data may also garble a line before the CRC is checked.
+      EXPECT_TRUE(ends_with(r.out, "Damaged gzip file: " + g.file + "\n") ||
+                  r.out.find("Bad line ") != std::string::npos)
+          << r.out;
+    }
+  }
+}
+
+// Feeds a named pipe once, from a thread, while the tool runs.
+class pipe_feeder {
+ public:
+  pipe_feeder(const std::string& path, const std::string& text)
+      : path_(path), thread_([path, text] {
+          int fd = open(path.c_str(), O_WRONLY);
+          if (fd < 0) return;
+          size_t done = 0;
+          while (done < text.size()) {
+            ssize_t w = write(fd, text.data() + done, text.size() - done);
+            if (w <= 0) break;
+            done += static_cast<size_t>(w);
+          }
+          close(fd);
+        }) {}
+  ~pipe_feeder() {
+    // A writer still waiting for its reader is let go.
+    int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    thread_.join();
+    if (fd >= 0) close(fd);
+  }
+
+ private:
+  std::string path_;
+  std::thread thread_;
+};
+
+TEST(Fault, NamedPipeInput) {
+  struct row {
+    std::string text;
+    words args;
+    int status;
+    std::string tail;
+  };
+  // Modes that read their input twice cannot take a pipe; the others can.
+  const std::vector<row> rows = {
+      {kGen, {"-S", "--g", "p", "--start", "0"}, 1, "Can't read p\n"},
+      {kGen, {"-G", "--g", "p", "--s", "in.sample"}, 1, "Can't read p\n"},
+      {kPed, {"-P", "--ped", "p", "--map", "in.map"}, 1, "Can't read p\n"},
+      {kGen, {"-O", "--g", "p", "--strand", "strand", "--og", "o.gen"}, 0,
+       "Input SNPs: 3 Output SNPs: 3\n"},
+      {kSample, {"-U", "--s", "p"}, 0, "b b 0\n\n\n"},
+      {kMap, {"-P", "--ped", "in.ped", "--map", "p"}, 0, "Output...\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(echo_line(r.args));
+    temp_dir d;
+    write_inputs(d, false);
+    ASSERT_EQ(mkfifo(d.file("p").c_str(), 0600), 0);
+    run_result res;
+    {
+      pipe_feeder feed(d.file("p"), r.text);
+      res = run_trevlin(d.path(), r.args, 20);
+    }
+    EXPECT_EQ(res.status, r.status);
+    EXPECT_TRUE(ends_with(res.out, r.tail)) << res.out;
+  }
+  // The strand text read from a pipe is used, not lost.
+  temp_dir d;
+  write_inputs(d, false);
+  ASSERT_EQ(mkfifo(d.file("p").c_str(), 0600), 0);
+  {
+    pipe_feeder feed(d.file("p"), kGen);
+    EXPECT_EQ(run_trevlin(d.path(), {"-O", "--g", "p", "--strand", "strand", "--og", "o.gen"}, 20).status, 0);
+  }
+  EXPECT_EQ(d.read("o.gen"), "snp1 rs1 100 A G 1 0 0 0 1 0\nsnp2 rs2 200 G A 0 0 1 1 0 0\nsnp3 rs3 300 A C 0 1 0 0 0 1\n");
+}
+
+}  // namespace
