@@ -1,0 +1,205 @@
+// Shared pieces of the fuzz targets: a scratch directory per process, the
+// input cut into files, and standard output caught in a file so a target can
+// check what a mode printed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <zlib.h>
+
+#include "streams.h"
+
+namespace fuzz {
+
+// Parts of one input are separated by this byte: rare in real files, easy
+// for the fuzzer to insert.
+constexpr char kSeparator = '\x1f';
+
+inline std::vector<std::string_view> split_parts(std::string_view data, size_t max_parts) {
+  std::vector<std::string_view> parts;
+  while (parts.size() + 1 < max_parts) {
+    size_t at = data.find(kSeparator);
+    if (at == std::string_view::npos) break;
+    parts.push_back(data.substr(0, at));
+    data.remove_prefix(at + 1);
+  }
+  parts.push_back(data);
+  while (parts.size() < max_parts) parts.emplace_back();
+  return parts;
+}
+
+[[noreturn]] inline void fail(const char* what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::abort();
+}
+
+inline std::string gzip_text(std::string_view text, int level = Z_DEFAULT_COMPRESSION) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) fail("deflateInit2");
+  std::string out(deflateBound(&z, text.size()) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) fail("deflate");
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// The text of gzip bytes, every member; ok=false on damaged data.
+inline std::string gunzip_text(std::string_view bytes, bool& ok) {
+  std::string out;
+  ok = true;
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 16) != Z_OK) fail("inflateInit2");
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  char buf[65536];
+  for (;;) {
+    z.next_out = reinterpret_cast<Bytef*>(buf);
+    z.avail_out = sizeof buf;
+    int r = inflate(&z, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - z.avail_out);
+    if (r == Z_STREAM_END) {
+      if (z.avail_in == 0) break;
+      inflateReset(&z);
+      continue;
+    }
+    if (r != Z_OK) {
+      ok = false;
+      break;
+    }
+  }
+  inflateEnd(&z);
+  return out;
+}
+
+inline bool is_gzip(std::string_view b) {
+  return b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0x1f &&
+         static_cast<unsigned char>(b[1]) == 0x8b;
+}
+
+inline size_t count_lines(std::string_view text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+// The number after label in the printed text, -1 when it is not there.
+inline long long printed_count(const std::string& out, const std::string& label) {
+  size_t at = out.rfind(label);
+  if (at == std::string::npos) return -1;
+  return std::strtoll(out.c_str() + at + label.size(), nullptr, 10);
+}
+
+// One scratch directory per process; the log of every run goes there.
+class scratch {
+ public:
+  scratch() {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/trevlin_fuzz_XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) fail("mkdtemp");
+    dir_ = buf.data();
+    log_file = file("run.log");
+  }
+  ~scratch() {
+    clear();
+    rmdir(dir_.c_str());
+  }
+  std::string file(const std::string& name) const { return dir_ + "/" + name; }
+
+  void write(const std::string& name, std::string_view bytes) const {
+    FILE* f = std::fopen(file(name).c_str(), "wb");
+    if (!f) fail("fopen");
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+      fail("fwrite");
+    std::fclose(f);
+  }
+  std::string read(const std::string& name) const {
+    std::string s;
+    FILE* f = std::fopen(file(name).c_str(), "rb");
+    if (!f) return s;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    return s;
+  }
+  // The file's text, decompressed when it holds gzip data.
+  std::string text(const std::string& name) const {
+    std::string b = read(name);
+    if (!is_gzip(b)) return b;
+    bool ok;
+    std::string t = gunzip_text(b, ok);
+    if (!ok) fail("an output is damaged gzip data");
+    return t;
+  }
+  bool exists(const std::string& name) const { return access(file(name).c_str(), F_OK) == 0; }
+
+  // Removes every file a run left, so runs never see each other's outputs.
+  void clear() const {
+    DIR* d = opendir(dir_.c_str());
+    if (!d) return;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+    closedir(d);
+    for (const std::string& n : names) unlink(file(n).c_str());
+  }
+
+ private:
+  std::string dir_;
+};
+
+inline scratch& dir() {
+  static scratch s;
+  return s;
+}
+
+// Standard output goes to a file for the length of one call; afterwards
+// text() holds what the mode printed.
+class captured_stdout {
+ public:
+  captured_stdout() {
+    std::fflush(stdout);
+    saved_ = dup(1);
+    int fd = open(dir().file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || saved_ < 0) fail("capture");
+    dup2(fd, 1);
+    close(fd);
+  }
+  std::string finish() {
+    std::fflush(stdout);
+    dup2(saved_, 1);
+    close(saved_);
+    saved_ = -1;
+    return dir().read("stdout");
+  }
+  ~captured_stdout() {
+    if (saved_ >= 0) finish();
+  }
+
+ private:
+  int saved_ = -1;
+};
+
+// Every mode returns 0 or 1, and a failure always says why.
+inline void check_status(int status, const std::string& out) {
+  if (status != 0 && status != 1) fail("status is neither 0 nor 1");
+  if (status == 1 && out.empty()) fail("status 1 with nothing on standard output");
+}
+
+}  // namespace fuzz
