@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -127,6 +128,64 @@ inline char* format_probability(char* out, double v) {
   return std::to_chars(out, out + 400, v, std::chars_format::fixed, decimals).ptr;
 }
 
+// One probability as read: a short plain decimal keeps its digits, so that
+// the usual values are written without a round trip through a double;
+// decimals is -1 for any other number, held in v.
+struct probability {
+  uint64_t m;
+  int decimals;
+  bool negative;
+  double v;
+  double value() const {
+    return decimals < 0 ? v : short_decimal_value(m, static_cast<unsigned>(decimals), negative);
+  }
+};
+
+// Splits digits into whole part and fraction at a constant power of ten.
+template <uint64_t Ten>
+inline void split_digits(uint64_t m, uint64_t& whole, uint64_t& frac) {
+  whole = m / Ten;
+  frac = m % Ten;
+}
+
+// Writes a value as format_probability does. A short decimal with at most
+// four decimals and a small whole part is exactly the value that the fixed
+// conversion rounds to, so its digits are written as they are.
+inline char* format_read_probability(char* out, const probability& p) {
+  if (p.decimals == 0) {
+    if (p.negative) *out++ = '-';
+    if (p.m < 10) {
+      *out++ = static_cast<char>('0' + p.m);
+      return out;
+    }
+    return std::to_chars(out, out + 24, p.m).ptr;
+  }
+  if (p.decimals > 0 && p.decimals <= 4) {
+    uint64_t whole, frac;
+    switch (p.decimals) {
+      case 1: split_digits<10>(p.m, whole, frac); break;
+      case 2: split_digits<100>(p.m, whole, frac); break;
+      case 3: split_digits<1000>(p.m, whole, frac); break;
+      default: split_digits<10000>(p.m, whole, frac); break;
+    }
+    if (frac == 0) {
+      if (p.negative) *out++ = '-';
+      return std::to_chars(out, out + 24, whole).ptr;
+    }
+    if (whole < 1000000000) {
+      if (p.negative) *out++ = '-';
+      out = std::to_chars(out, out + 24, whole).ptr;
+      // The fraction's digits, then zeros up to four places.
+      char digits[4] = {'0', '0', '0', '0'};
+      for (int d = p.decimals - 1; d >= 0; --d, frac /= 10) digits[d] = static_cast<char>('0' + frac % 10);
+      *out++ = '.';
+      std::memcpy(out, digits, 4);
+      return out + 4;
+    }
+  }
+  return format_probability(out, p.value());
+}
+
 // Why a GEN line cannot be used; called only once the fast parse has failed.
 std::string bad_line_reason(std::string_view line, long long samples) {
   std::vector<std::string_view> fields;
@@ -155,7 +214,7 @@ struct gen_line {
 
 // Parses a non-blank line; false when it does not hold exactly the five
 // leading fields and `values.size()` numbers.
-bool parse_gen_line(std::string_view line, gen_line& g, std::vector<double>& values) {
+bool parse_gen_line(std::string_view line, gen_line& g, std::vector<probability>& values) {
   field_cursor c(line);
   std::string_view pos;
   if (!c.next(g.snp_id) || !c.next(g.rs_id) || !c.next(pos) || !c.next(g.allele_a) ||
@@ -164,10 +223,25 @@ bool parse_gen_line(std::string_view line, gen_line& g, std::vector<double>& val
   if (!parse_int32(pos, g.position)) return false;
   const char* p = c.rest.data();
   const char* end = p + c.rest.size();
-  for (double& v : values) {
+  for (probability& v : values) {
     while (p < end && is_space(*p)) ++p;
     if (p == end) return false;
-    p = parse_probability(p, end, v);
+    // "0" and "1", most fields of a typical file, need no scan.
+    if ((*p == '0' || *p == '1') && (p + 1 == end || p[1] == ' ')) {
+      v.m = static_cast<uint64_t>(*p++ - '0');
+      v.decimals = 0;
+      v.negative = false;
+      continue;
+    }
+    unsigned decimals;
+    const char* q = scan_short_decimal(p, end, v.m, decimals, v.negative);
+    if (q && (q == end || is_space(*q))) {
+      v.decimals = static_cast<int>(decimals);
+      p = q;
+      continue;
+    }
+    v.decimals = -1;
+    p = parse_probability(p, end, v.v);
     if (!p || (p < end && !is_space(*p))) return false;
   }
   while (p < end && is_space(*p)) ++p;
@@ -334,7 +408,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
   }
 
   long long input_snps = 0, output_snps = 0;
-  std::vector<double> values(static_cast<size_t>(3 * samples));
+  std::vector<probability> values(static_cast<size_t>(3 * samples));
   gen_line g;
   std::string_view line;
   while (gen.next(line)) {
@@ -361,7 +435,8 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     if (missing_given && samples > 0) {
       long long missing = 0;
       for (size_t i = 0; i < values.size(); i += 3)
-        if (threshold > values[i] && threshold > values[i + 1] && threshold > values[i + 2])
+        if (threshold > values[i].value() && threshold > values[i + 1].value() &&
+            threshold > values[i + 2].value())
           ++missing;
       if (static_cast<double>(missing) / static_cast<double>(samples) > missing_threshold) continue;
     }
@@ -379,10 +454,10 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     buf += ' ';
     char triple[3 * 401];
     for (long long k : written) {
-      const double* t = &values[static_cast<size_t>(3 * k)];
+      const probability* t = &values[static_cast<size_t>(3 * k)];
       char* e = triple;
       for (int i = 0; i < 3; ++i) {
-        e = format_probability(e, t[i]);
+        e = format_read_probability(e, t[i]);
         *e++ = ' ';
       }
       buf.append(triple, e);

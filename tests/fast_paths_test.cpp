@@ -202,3 +202,43 @@ TEST(FastPaths, OrientCopiesTriplesAsTheyStand) {
 }
 
 }  // namespace
+
+namespace {
+
+// -S writes each kept probability in its own fixed format; the digits of a
+// short decimal are copied, every other value goes through the conversion.
+TEST(FastPaths, SubsetWritesProbabilitiesAsTheConversionDoes) {
+  struct row {
+    std::string in, out;
+  };
+  std::vector<row> rows = {
+      {"0", "0"},           {"1", "1"},           {"-0", "-0"},
+      {"-0.000", "-0"},     {"1.0000", "1"},      {"5.", "5"},
+      {"0001", "1"},        {"0.5", "0.5000"},    {".5", "0.5000"},
+      {"+0.3", "0.3000"},   {"00.50", "0.5000"},  {"0.953", "0.9530"},
+      {"-0.25", "-0.2500"}, {"0.0070", "0.0070"}, {"12.0001", "12.0001"},
+      {"0.99999", "1.0000"}, {"0.00004", "0.0000"}, {"0.00005", "0.0001"},
+      {"0.12345", "0.1235"}, {"2.5e-1", "0.2500"},  {"1e2", "100"},
+      {"123456789.5", "123456789.5000"},            {"1234567890.5", "1234567890.5000"},
+      {"999999999999999", "999999999999999"},      {"0.000000000000001", "0.0000"},
+  };
+  std::string gen = "s1 rs1 100 A G";
+  std::string expected = "s1 rs1 100 A G ";
+  // Whole triples: pad with zeros.
+  size_t n = rows.size();
+  for (const row& r : rows) {
+    gen += " " + r.in;
+    expected += r.out + " ";
+  }
+  for (; n % 3; ++n) {
+    gen += " 0";
+    expected += "0 ";
+  }
+  temp_dir dir;
+  dir.write("in.gen", gen + "\n");
+  run_result res = run_trevlin(dir.path(), {"-S", "--g", "in.gen", "--start", "0", "--og", "out.gen"});
+  EXPECT_EQ(res.status, 0) << res.out;
+  EXPECT_EQ(dir.read("out.gen"), expected + "\n");
+}
+
+}  // namespace
