@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int status = update_pheno_cov(d.file("in.sample"), "", "", true, true);
   std::string out = cap.finish();
   fuzz::check_status(status, out);
-  if (status != 0) fuzz::fail("a readable SAMPLE file failed");
+  // Plain text that starts with the gzip magic is damaged gzip data.
+  if (status != 0 && (gz || !fuzz::is_gzip(text))) fuzz::fail("a readable SAMPLE file failed");
   // Text without zero bytes comes back line by line, each with one more '\n'.
   if (text.find('\0') == std::string_view::npos && (!fuzz::is_gzip(text) || gz)) {
     std::string expect;
