@@ -10,7 +10,10 @@
 #include <vector>
 
 // White space as the C locale's isspace sees it: blank, \t, \n, \v, \f, \r.
-inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_space(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u <= 32 && ((0x100003E00ULL >> u) & 1);  // bits 9 to 13 and 32
+}
 
 // Walks the fields of a line, left to right.
 struct field_cursor {

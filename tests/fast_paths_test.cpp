@@ -2,6 +2,7 @@
 // number reading, the -G calling test and the -O copy of whole triples.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -64,6 +65,15 @@ TEST(FastPaths, NumberReadingMatchesTheGeneralReading) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%d.%03d", m / 1000, m % 1000);
     expect_same_reading(buf);
+  }
+}
+
+TEST(FastPaths, WhiteSpaceIsTheCLocalesForEveryByte) {
+  for (int c = 0; c < 256; ++c) {
+    char ch = static_cast<char>(c);
+    bool expected = ch == ' ' || (ch >= '\t' && ch <= '\r');
+    EXPECT_EQ(is_space(ch), expected) << c;
+    EXPECT_EQ(is_space(ch), std::isspace(c) != 0) << c;
   }
 }
 
