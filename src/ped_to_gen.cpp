@@ -435,11 +435,13 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   std::vector<std::string> all = sample_names;
   all.insert(all.end(), gen_names.begin(), gen_names.end());
   if (!check_outputs(log, all, inputs)) return 1;
-  // Two texts that differ only in '/' and '_' would write over each other.
+  // Two texts that differ only in '/' and '_' would write over each other,
+  // and so would two that agree up to a zero byte, where the name ends.
   std::set<std::string_view> seen;
   for (const std::string& name : sample_names) {
-    if (!seen.insert(name).second) {
-      log.both("Phenotype groups share a file name: " + name + "\n");
+    std::string_view used(name.c_str());
+    if (!seen.insert(used).second) {
+      log.both("Phenotype groups share a file name: " + std::string(used) + "\n");
       return 1;
     }
   }

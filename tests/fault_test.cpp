@@ -270,4 +270,15 @@ TEST(Fault, NamedPipeInput) {
   EXPECT_EQ(d.read("o.gen"), "snp1 rs1 100 A G 1 0 0 0 1 0\nsnp2 rs2 200 G A 0 0 1 1 0 0\nsnp3 rs3 300 A C 0 1 0 0 0 1\n");
 }
 
+// A zero byte ends a file name: phenotype groups that agree up to it would
+// share one file, and one group's samples would be lost.
+TEST(Fault, PhenotypeGroupsWithAZeroByte) {
+  temp_dir d;
+  d.write("in.ped", std::string("f1 a 0 0 1 x\0y A A\nf2 b 0 0 1 x\0z A G\n", 38));
+  d.write("in.map", "1 rs1 0 100\n");
+  expect_failure(d, {"-P", "--ped", "in.ped", "--map", "in.map", "--discrete_phenotype"},
+                 "Phenotype groups share a file name: in.ped.sample_x\n");
+  EXPECT_FALSE(d.exists("in.ped.sample_x"));
+}
+
 }  // namespace
