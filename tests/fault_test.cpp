@@ -241,6 +241,7 @@ TEST(Fault, NamedPipeInput) {
       {kGen, {"-S", "--g", "p", "--start", "0"}, 1, "Can't read p\n"},
       {kGen, {"-G", "--g", "p", "--s", "in.sample"}, 1, "Can't read p\n"},
       {kPed, {"-P", "--ped", "p", "--map", "in.map"}, 1, "Can't read p\n"},
+      {kGen, {"-M", "--g", "p", "in2.gen", "--s", "in.sample", "in2.sample"}, 1, "Can't read p\n"},
       {kGen, {"-O", "--g", "p", "--strand", "strand", "--og", "o.gen"}, 0,
        "Input SNPs: 3 Output SNPs: 3\n"},
       {kSample, {"-U", "--s", "p"}, 0, "b b 0\n\n\n"},
