@@ -333,7 +333,7 @@ const double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
 
 // A probability field as stream extraction reads one: a sign, then digits or
 // a point ("nan" and "inf" are not numbers).
-inline bool parse_probability(std::string_view f, double& v) {
+bool parse_probability(std::string_view f, double& v) {
   size_t i = f[0] == '+' || f[0] == '-' ? 1 : 0;
   if (i >= f.size() || !((f[i] >= '0' && f[i] <= '9') || f[i] == '.')) return false;
   // Short plain decimals: at most 15 digits are exact as a double, and so is
@@ -362,32 +362,60 @@ inline bool parse_probability(std::string_view f, double& v) {
   return parse_double(f, v);
 }
 
+// Probability texts repeat a lot: short ones are kept with their values.
+class probability_values {
+ public:
+  bool parse(std::string_view f, double& v) {
+    if (f.size() > 8) return parse_probability(f, v);
+    uint64_t key = 0;
+    for (size_t i = 0; i < f.size(); ++i)
+      key |= static_cast<uint64_t>(static_cast<unsigned char>(f[i])) << (8 * i);
+    slot& s = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (s.key == key && key != 0) {
+      v = s.value;
+      return true;
+    }
+    if (!parse_probability(f, v)) return false;
+    s.key = key;
+    s.value = v;
+    return true;
+  }
+
+ private:
+  static constexpr int kBits = 12;
+  struct slot {
+    uint64_t key = 0;
+    double value = 0;
+  };
+  std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
+};
+
 // Formats doubles as the default stream format does. Probabilities repeat a
 // lot, so recent texts are kept by bit pattern.
 class double_texts {
  public:
-  void append(std::string& out, double v) {
+  // The longest text is 13 characters ("-1.23457e-308"); p needs 16 free.
+  char* put(char* p, double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     slot& s = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
     if (!s.used || s.bits != bits) {
-      std::string t;
-      append_double(t, v);
+      auto r = std::to_chars(s.text, s.text + sizeof s.text, v, std::chars_format::general, 6);
       s.used = true;
       s.bits = bits;
-      s.size = static_cast<unsigned char>(t.size());
-      std::memcpy(s.text, t.data(), t.size());
+      s.size = static_cast<unsigned char>(r.ptr - s.text);
     }
-    out.append(s.text, s.size);
+    std::memcpy(p, s.text, sizeof s.text);
+    return p + s.size;
   }
 
  private:
   static constexpr int kBits = 12;
   struct slot {
     uint64_t bits = 0;
-    bool used = false;
+    char text[16];
     unsigned char size = 0;
-    char text[30];
+    bool used = false;
   };
   std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
 };
@@ -414,34 +442,21 @@ struct merge_counts {
   std::vector<long long> missing;  // per merged sample
 };
 
-// Reconciles triple s of GEN file f, p already in the merged orientation.
-void reconcile(run_log& log, const merged_samples& ms, const descriptor& d, size_t f, size_t s,
-               double p1, double p2, double p3, double threshold, std::vector<double>& probs,
-               merge_counts& counts, std::string& msg) {
-  const std::vector<size_t>& rows = ms.row_sample[f];
-  if (s >= rows.size()) return;  // no SAMPLE row for this triple
-  size_t m = rows[s];
-  double* q = probs.data() + 3 * m;
-  if (p1 == 0 && p2 == 0 && p3 == 0) return;  // the file has no data for this sample
-  if (p1 == q[0] && p2 == q[1] && p3 == q[2]) return;
-  if ((p1 >= threshold && q[0] >= threshold) || (p2 >= threshold && q[1] >= threshold) ||
-      (p3 >= threshold && q[2] >= threshold)) {
-    set_probs_to_1(probs, 3 * m, p1, p2, p3, threshold);
-    return;
-  }
-  if (q[0] == 0 && q[1] == 0 && q[2] == 0) {
-    q[0] = p1, q[1] = p2, q[2] = p3;
-    return;
-  }
-  // Standard output names the triple's column too; the log does not.
-  msg = "Mismatched overlap locus. rs_id: " + d.rs_id + " pos: " + int_text(d.position) +
-        " subject: " + ms.keys[m] + " file: " + int_text(static_cast<long long>(f));
+// A triple that disagrees with what the slot holds: reported, counted, and
+// the slot marked as a conflict. Standard output names the triple's column
+// too; the log does not.
+[[gnu::noinline]] void conflict(run_log& log, const std::string& key, const descriptor& d,
+                                size_t f, size_t s, const double* p, double* q,
+                                merge_counts& counts) {
+  std::string msg = "Mismatched overlap locus. rs_id: " + d.rs_id + " pos: " +
+                    int_text(d.position) + " subject: " + key +
+                    " file: " + int_text(static_cast<long long>(f));
   const size_t col_at = msg.size();
-  msg += " probs: ";
-  append_double(msg, p1), msg += ' ', append_double(msg, p2), msg += ' ', append_double(msg, p3);
-  msg += " probs: ";
-  append_double(msg, q[0]), msg += ' ', append_double(msg, q[1]), msg += ' ';
-  append_double(msg, q[2]);
+  for (const double* t : {p, static_cast<const double*>(q)}) {
+    msg += " probs: ";
+    append_double(msg, t[0]), msg += ' ', append_double(msg, t[1]), msg += ' ';
+    append_double(msg, t[2]);
+  }
   msg += '\n';
   std::string with_col = msg;
   with_col.insert(col_at, " col: " + int_text(static_cast<long long>(s)));
@@ -449,6 +464,26 @@ void reconcile(run_log& log, const merged_samples& ms, const descriptor& d, size
   log.log(msg, true);
   ++counts.conflicts;
   q[0] = q[1] = q[2] = -9.0;
+}
+
+// Reconciles triple p (already in the merged orientation) with the slot of
+// merged sample m; the first rule that matches decides.
+inline void reconcile(const double* p, size_t m, double threshold, std::vector<double>& probs,
+                      run_log& log, const std::string& key, const descriptor& d, size_t f,
+                      size_t s, merge_counts& counts) {
+  double* q = probs.data() + 3 * m;
+  if (p[0] == 0 && p[1] == 0 && p[2] == 0) return;  // the file has no data for this sample
+  if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) return;
+  if ((p[0] >= threshold && q[0] >= threshold) || (p[1] >= threshold && q[1] >= threshold) ||
+      (p[2] >= threshold && q[2] >= threshold)) {
+    set_probs_to_1(probs, 3 * m, p[0], p[1], p[2], threshold);
+    return;
+  }
+  if (q[0] == 0 && q[1] == 0 && q[2] == 0) {
+    q[0] = p[0], q[1] = p[1], q[2] = p[2];
+    return;
+  }
+  conflict(log, key, d, f, s, p, q, counts);
 }
 
 }  // namespace
@@ -489,10 +524,12 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
   merge_counts counts;
   counts.missing.assign(n_samples, 0);
   std::vector<double> probs(3 * n_samples);
-  std::string msg;
   std::string_view line, field;
   std::string& buf = out.buffer();
   double_texts texts;
+  probability_values values;
+  // room for a line's triples: a blank and 16 bytes per value
+  std::vector<char> triples(n_samples * 3 * 17 + 1);
   for (const auto& [position, e] : table) {
     if (e.left_out) continue;
     std::fill(probs.begin(), probs.end(), 0.0);
@@ -508,13 +545,16 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
       bool fields = true;
       for (int i = 0; i < 5 && fields; ++i) fields = c.next(field);
       if (!fields) continue;
+      // triples beyond the SAMPLE file's rows have no sample: not read
+      const std::vector<size_t>& rows = ms.row_sample[fl.file];
       double p[3];
-      for (size_t s = 0;; ++s) {
+      for (size_t s = 0; s < rows.size(); ++s) {
         int got = 0;
-        while (got < 3 && c.next(field) && parse_probability(field, p[got])) ++got;
+        while (got < 3 && c.next(field) && values.parse(field, p[got])) ++got;
         if (got < 3) break;  // an incomplete triple or a word that is no number
         if (fl.reverse) std::swap(p[0], p[2]);
-        reconcile(log, ms, e.desc, fl.file, s, p[0], p[1], p[2], threshold, probs, counts, msg);
+        reconcile(p, rows[s], threshold, probs, log, ms.keys[rows[s]], e.desc, fl.file, s,
+                  counts);
       }
     }
 
@@ -528,21 +568,22 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
     buf += d.allele1;
     buf += ' ';
     buf += d.allele2;
+    char* p = triples.data();
     for (size_t m = 0; m < n_samples; ++m) {
       const double* q = probs.data() + 3 * m;
       if (q[0] <= 0 && q[1] <= 0 && q[2] <= 0) ++counts.missing[m];
       if (is_conflict(q)) {
-        buf += " 0 0 0";
+        std::memcpy(p, " 0 0 0", 6);
+        p += 6;
         continue;
       }
-      buf += ' ';
-      texts.append(buf, q[0]);
-      buf += ' ';
-      texts.append(buf, q[1]);
-      buf += ' ';
-      texts.append(buf, q[2]);
+      for (int i = 0; i < 3; ++i) {
+        *p++ = ' ';
+        p = texts.put(p, q[i]);
+      }
     }
-    buf += '\n';
+    *p++ = '\n';
+    buf.append(triples.data(), static_cast<size_t>(p - triples.data()));
     out.maybe_flush();
     if (counts.written % 1000 == 0) log.out(int_text(counts.written) + "\r", true);
     ++counts.written;
