@@ -366,12 +366,13 @@ bool parse_probability(std::string_view f, double& v) {
 class probability_values {
  public:
   bool parse(std::string_view f, double& v) {
-    if (f.size() > 8) return parse_probability(f, v);
-    uint64_t key = 0;
+    if (f.size() > 7) return parse_probability(f, v);
+    // the bytes and the length: no two texts share a key
+    uint64_t key = static_cast<uint64_t>(f.size()) << 56;
     for (size_t i = 0; i < f.size(); ++i)
       key |= static_cast<uint64_t>(static_cast<unsigned char>(f[i])) << (8 * i);
     slot& s = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-    if (s.key == key && key != 0) {
+    if (s.key == key) {
       v = s.value;
       return true;
     }
