@@ -5,6 +5,11 @@
 #include "streams.h"
 
 int update_pheno_cov(std::string sample_file, std::string, std::string, bool, bool) {
+  // No file named reads as an empty one.
+  if (sample_file.empty()) {
+    std::cout << '\n' << std::flush;
+    return 0;
+  }
   line_reader in;
   if (!in.open_by_content(sample_file)) {
     std::cout << in.error() << std::flush;
