@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tool twice (optimised, and with address and undefined-behaviour
-# sanitizers) and runs every test against each build.
+# sanitizers) and runs every test against each build, then a short fuzzing run
+# of every reader (TREVLIN_FUZZ_SECONDS per target, default 30; 0 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 4)
@@ -17,3 +18,9 @@ for variant in release asan; do
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest -j "$jobs" --output-on-failure)
 done
+
+fuzz_seconds=${TREVLIN_FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" != 0 ]; then
+  echo "== fuzzing, ${fuzz_seconds}s per target"
+  bash tests/fuzz/run.sh "$fuzz_seconds"
+fi
