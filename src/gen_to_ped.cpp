@@ -324,7 +324,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           msg += ' ';
           msg += samples[i].ID_2;
           msg += '\n';
-          log.both(msg);
+          log.both(msg, true);
         }
       }
       c.rest = std::string_view(p, static_cast<size_t>(end - p));

@@ -1,5 +1,6 @@
 // End-to-end tests of -G: calling, SAMPLE columns, MAP layouts, compression, bad input.
 #include <algorithm>
+#include <csignal>
 #include <string>
 #include <utility>
 #include <vector>
@@ -285,6 +286,46 @@ TEST(GenToPed, DamagedGzip) {
     EXPECT_EQ(res.status, 1);
     EXPECT_EQ(res.out, head + "Damaged gzip file: " + name + "\n");
     EXPECT_FALSE(d.exists("in.gen.ped.gz"));
+  }
+}
+
+TEST(GenToPed, MissingCallLinesGoOutOneByOne) {
+  // Each missing-call line reaches standard output and the log before the
+  // next one is made: a log that can grow no further stops the run right
+  // after the line that filled it, and standard output holds one line more.
+  struct row { std::string gen; std::vector<std::string> before, after; };
+  const std::vector<row> rows = {
+      {"s rs1 10 A C 0 0 0 0.5 0.4 0\n",
+       {"Missing data at locus: rs1 10 S1\n"},
+       {"Missing data at locus: rs1 10 S2\n"}},
+      {"s rs1 10 A C 0 0 0 1 0 0\nt rs2 20 A C 1 0 0 0 0 0\n",
+       {"Missing data at locus: rs1 10 S1\n"},
+       {"Missing data at locus: rs2 20 S2\n"}},
+  };
+  for (const row& r : rows) {
+    temp_dir d;
+    d.write("in.gen", r.gen);
+    d.write("in.sample", kSample2);
+    auto args = g2p();
+    long m = static_cast<long>(std::count(r.gen.begin(), r.gen.end(), '\n'));
+    std::string log = run_text(args, 2, m, "", "");
+    for (const std::string& l : r.before) log += l;
+    std::string out = log;
+    for (const std::string& l : r.after) out += l;
+    struct rlimit old_size, old_core;
+    getrlimit(RLIMIT_FSIZE, &old_size);
+    getrlimit(RLIMIT_CORE, &old_core);
+    struct rlimit size = old_size, core = old_core;
+    size.rlim_cur = log.size();
+    core.rlim_cur = 0;
+    setrlimit(RLIMIT_CORE, &core);
+    setrlimit(RLIMIT_FSIZE, &size);
+    run_result res = run_trevlin(d.path(), args);
+    setrlimit(RLIMIT_FSIZE, &old_size);
+    setrlimit(RLIMIT_CORE, &old_core);
+    EXPECT_EQ(res.status, 128 + SIGXFSZ) << r.gen;
+    EXPECT_EQ(res.out, out) << r.gen;
+    EXPECT_EQ(d.read("trevlin.log"), log) << r.gen;
   }
 }
 
