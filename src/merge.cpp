@@ -316,7 +316,7 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
       record_line(table, f, offset, snp, rs, position, a1, a2, log, mismatched_alleles);
       ++count;
     }
-    if (in.failed()) {
+    if (!empty && in.failed()) {
       log.both(in.error(), true);
       return false;
     }

@@ -358,6 +358,34 @@ TEST(Merge, NothingToWrite) {
                 args, x, "", kHead));
 }
 
+TEST(Merge, NamesNotGiven) {
+  // An empty name in a list is a file not given: it reads as empty.
+  struct row {
+    std::string name;
+    std::vector<std::string> gens, samples;
+    std::map<std::string, std::string> files;
+    int a_rows, b_rows, merged, a_snps, b_snps, snps;
+    std::string gen, sample;
+  };
+  for (const row& r : std::vector<row>{
+           {"empty GEN name", {"", "b.gen"}, {"a.sample", "b.sample"},
+            {{"a.sample", rows({"S1"})}, {"b.sample", rows({"S1", "S2"})},
+             {"b.gen", "s1 rs1 100 A G 1 0 0 0 1 0\n"}},
+            1, 2, 2, 0, 1, 1, "s1 rs1 100 A G 1 0 0 0 1 0\n", rows({"S1", "S2"})},
+           {"empty SAMPLE name", {"a.gen", "b.gen"}, {"a.sample", ""},
+            {{"a.sample", rows({"S1"})}, {"a.gen", "s1 rs1 100 A G 1 0 0\n"},
+             {"b.gen", "s1 rs1 100 A G 0 1 0\ns2 rs2 200 A G 0 0 1\n"}},
+            1, 0, 1, 1, 2, 2, "s1 rs1 100 A G 1 0 0\ns2 rs2 200 A G 0 0 0\n",
+            kHead + "S1 S1 1\n"}}) {
+    std::vector<std::string> args = {"-M", "--g", r.gens[0], r.gens[1], "--s", r.samples[0],
+                                     r.samples[1], "--og", "m.gen", "--os", "m.sample"};
+    expect x(args);
+    x.samples({{r.samples[0], r.a_rows, ""}, {r.samples[1], r.b_rows, ""}}, r.merged);
+    x.gens({{r.gens[0], r.a_snps, ""}, {r.gens[1], r.b_snps, ""}}).merge(0, "0\r", 0, r.snps);
+    run_case(make(r.name, r.files, args, x, r.gen, r.sample));
+  }
+}
+
 TEST(Merge, FilesThatCannotBeUsed) {
   const std::map<std::string, std::string> all = {
       {"a.gen", "s1 rs1 100 A G 1 0 0\n"}, {"b.gen", "s1 rs1 100 A G 1 0 0\n"},
