@@ -85,6 +85,10 @@ TEST(PedToGen, GenotypeCodingAndAlleles) {
        kOut + "Number of discrete phenotypes: 2\n",
        {{"o.gen_1", "1 rs1 100 A G 0 0 1\n1 rs2 200 A C 0 1 0\n1 rs3 300 1 G 0 0 1\n"},
         {"o.gen_2", "1 rs1 100 A G 1 0 0\n1 rs2 200 A C 0 0 1\n1 rs3 300 1 G 1 0 0\n"}}},
+      // Alleles order as signed bytes: one above 127 comes before a letter.
+      {"byte above 127 sorts before a letter", "1 rs1 0 100\n",
+       "F I 0 0 1 1 A A\nF J 0 0 1 1 \xc3\xc3\n", p_args(), 1, 2, kOut,
+       {{"in.ped.gen", "1 rs1 100 \xc3 A 0 0 1 1 0 0\n"}}},
       {"CRLF files read like LF files", "1 rs1 0 100 A G\r\n1 rs2 0 200\r\n",
        "F I 0 0 1 1 G G A C\r\nF J 0 0 2 2 A A C C\r\n", p_args(), 2, 2, kOut,
        {{"in.ped.sample", kHeader + "I I 0 1 1\nJ J 0 2 2\n"},
