@@ -7,7 +7,11 @@
 #include "merge.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -331,6 +335,21 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
 const double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// A decimal too small for a double reads as a stream reads it, 0 or a
+// denormal, not as a word that is no number; one too large stays no number.
+bool parse_underflow(std::string_view f, double& v) {
+  for (char ch : f)
+    if (!((ch >= '0' && ch <= '9') || ch == '.' || ch == 'e' || ch == 'E' || ch == '+' || ch == '-'))
+      return false;
+  std::string text(f);
+  char* end;
+  errno = 0;
+  double x = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || errno != ERANGE || std::fabs(x) > DBL_MIN) return false;
+  v = x;
+  return true;
+}
+
 // A probability field as stream extraction reads one: a sign, then digits or
 // a point ("nan" and "inf" are not numbers).
 bool parse_probability(std::string_view f, double& v) {
@@ -359,7 +378,7 @@ bool parse_probability(std::string_view f, double& v) {
     if (i == 1 && f[0] == '-') v = -v;
     return true;
   }
-  return parse_double(f, v);
+  return parse_double(f, v) || parse_underflow(f, v);
 }
 
 // Probability texts repeat a lot: short ones are kept with their values.

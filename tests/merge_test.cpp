@@ -321,10 +321,16 @@ TEST(Merge, GenLines) {
   struct row {
     std::string name, gen, result;  // result: the merged GEN, or the error
     int snps;
+    std::string sample = rows({"S"});  // the merged SAMPLE
   };
   for (const row& r : std::vector<row>{
            {"blank lines skipped", "s1 rs1 100 A G 1 0 0\n\n \t\ns2 rs2 200 A G 0 1 0\r\n",
             "s1 rs1 100 A G 1 0 0\ns2 rs2 200 A G 0 1 0\n", 2},
+           // too small for a double is a number (0); too large is none
+           {"number below the double range", "s1 rs1 100 A G 1e-400 0 1\n",
+            "s1 rs1 100 A G 0 0 1\n", 1},
+           {"number above the double range", "s1 rs1 100 A G 1e400 0 1\n",
+            "s1 rs1 100 A G 0 0 0\n", 1, rows({"S"}, "1")},
            {"bad position", "s1 rs1 100 A G 1 0 0\ns2 rs2 2x0 A G 0 1 0\n",
             "Bad line 2 in a.gen: position is not a 32-bit integer\n", -1},
            {"position overflow", "s1 rs1 2147483648 A G 1 0 0\n",
@@ -341,7 +347,7 @@ TEST(Merge, GenLines) {
       run_case(make(r.name, files, single(), x, "", "", 1));
     } else {
       x.gens({{"a.gen", r.snps, ""}}).merge(0, "0\r", 0, r.snps);
-      run_case(make(r.name, files, single(), x, r.result, rows({"S"})));
+      run_case(make(r.name, files, single(), x, r.result, r.sample));
     }
   }
 }
