@@ -333,7 +333,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
       if (!c.next(id_1) || !c.next(id_2)) break;
       bool kept;
       if (!include_ids.empty()) {
-        log.log("sample_file: " + std::string(id_2) + "\n");
+        log.log("sample_file: " + std::string(id_2) + "\n", true);
         kept = contains(include_ids, id_2, id_1);
       } else if (exclude_ids.empty()) {
         kept = true;
@@ -352,7 +352,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
           row_text += ' ';
           row_text.append(line);
           row_text += '\n';
-          log.log(row_text);
+          log.log(row_text, true);
         }
       }
       ++row_index;

@@ -208,6 +208,49 @@ TEST(Subset, SampleSelection) {
   for (const e2e_case& c : cases) run_case(c);
 }
 
+// With the log on standard output (a pipe here), the text shows where each
+// side flushes: a line ending in a flush hands on everything buffered before it.
+TEST(Subset, FlushPoints) {
+  auto twice = [](const std::string& s) { return s + s; };
+  struct row {
+    std::string name;
+    std::vector<std::string> options;
+    std::map<std::string, std::string> lists;
+    std::string expected;  // after the two echo lines
+  };
+  const std::string outputs = "Output files: in.gen.subset in.sample.subset\n";
+  std::vector<row> rows = {
+      {"log-only sample lines are flushed one by one",
+       {"--s", "in.sample", "--sample_id", "inc"},
+       {{"inc", "i2 f4"}},
+       twice(outputs) + twice("Number of input samples: 4\n") +
+           "Samples...\nNumber of samples in subset file: 2\nsample_file: i1\nsample_file: i2\n"
+           "i2 1 f2 i2 0\nsample_file: i3\nsample_file: i4\ni4 3 f4 i4 0\n"
+           "Samples...\nNumber of output samples: 2\nNumber of output samples: 2\n" +
+           twice("Gen...\nNumber of input SNPs: 3\n") + twice("Number of output SNPs: 3\n")},
+      {"step lines wait for the next count",
+       {"--start", "200", "--inclusion", "inc", "--exclusion", "exc"},
+       {{"inc", "rs1"}, {"exc", "rs2"}},
+       twice("Output files: in.gen.subset \n") + twice("Number of input samples: 4\n") +
+           twice("Number of output samples: 4\n") +
+           twice("positions...\nSnp_id...\nExclusion...\nGen...\nNumber of input SNPs: 3\n") +
+           twice("Number of output SNPs: 2\n")},
+  };
+  for (const row& r : rows) {
+    e2e_case c;
+    c.name = r.name;
+    c.files = r.lists;
+    c.files["in.gen"] = kGen;
+    c.files["in.sample"] = kSample;
+    c.args = {"-S", "--g", "in.gen"};
+    c.args.insert(c.args.end(), r.options.begin(), r.options.end());
+    c.args.insert(c.args.end(), {"--log", "/dev/stdout"});
+    c.out = twice(echo_line(c.args)) + r.expected;
+    c.check_log = false;
+    run_case(c);
+  }
+}
+
 // The stream conversions that the output must agree with: formatted
 // extraction of a double, fixed notation with 0 or 4 decimals.
 std::string stream_format(const std::string& field) {
