@@ -115,12 +115,31 @@ TEST(Orient, Alleles) {
            {"G T", "-", true, "A C"},
            {"N a 1 0 0", "-", false, "N a 1 0 0"},
            {"AC - 1 0 0", "-", false, "AC - 1 0 0"},
-           {"G\tT \t 1  0\t\t0\r", "-", true, "A C 0 0 1"}}) {
+           {"G\tT \t 1  0\t\t0\r", "-", true, "A C 0 0 1"},
+           // Bytes order as unsigned values: 0xE9 after 'a'.
+           {"\xe9 a 0.1 0.2 0.7", "+", true, "a \xe9 0.7 0.2 0.1"}}) {
     run_case(ok_case("alleles " + r.tail, {{"a.gen", "s r 5 " + r.tail + "\n"}, {"s.txt", "5 " + r.strand}},
                      orient_args("a.gen", "s.txt", r.order ? std::vector<std::string>{"--order"}
                                                            : std::vector<std::string>{}),
                      "", "", "0\nInput SNPs: 1 Output SNPs: 1\n",
                      {{"a.gen.orient", "s r 5 " + r.want + "\n"}}));
+  }
+}
+
+// GEN positions match strand positions as integers and are written back
+// without leading zeros or a plus sign, in the message too.
+TEST(Orient, GenPositions) {
+  struct row { std::string gen, strand, no_entry, out; };
+  for (const row& r : std::vector<row>{
+           {"snp1 rs1 0100 A G 1 0 0", "100 -", "", "snp1 rs1 100 T C 1 0 0"},
+           {"snp1 rs1 +100 A G 1 0 0", "100 -", "", "snp1 rs1 100 T C 1 0 0"},
+           {"snp1 rs1 -0 A G 1 0 0", "0 -", "", "snp1 rs1 0 T C 1 0 0"},
+           {"snp1 rs1 -2147483648 A G 1 0 0", "-2147483648 -", "", "snp1 rs1 -2147483648 T C 1 0 0"},
+           {"snp1 rs1 0200 A G 0 1 0", "100 -", "No orientation for SNP: 200 snp1 rs1\n",
+            "snp1 rs1 200 A G 0 1 0"}}) {
+    run_case(ok_case("position " + r.gen, {{"a.gen", r.gen + "\n"}, {"s.txt", r.strand + "\n"}},
+                     orient_args("a.gen", "s.txt"), "", r.no_entry,
+                     "0\nInput SNPs: 1 Output SNPs: 1\n", {{"a.gen.orient", r.out + "\n"}}));
   }
 }
 
