@@ -434,7 +434,6 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   }
   std::vector<std::string> all = sample_names;
   all.insert(all.end(), gen_names.begin(), gen_names.end());
-  if (!check_outputs(log, all, inputs)) return 1;
   // Two texts that differ only in '/' and '_' would write over each other,
   // and so would two that agree up to a zero byte, where the name ends.
   std::set<std::string_view> seen;
@@ -445,6 +444,7 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
       return 1;
     }
   }
+  if (!check_outputs(log, all, inputs)) return 1;
 
   size_t i = 0;
   for (const auto& g : groups)

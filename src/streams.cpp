@@ -107,6 +107,21 @@ bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
       }
     }
   }
+  // Two outputs on one file, or an output on the log, would overwrite each other.
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& out = outputs[i];
+    if (out.empty()) continue;
+    for (size_t j = 0; j < i; ++j) {
+      if (!outputs[j].empty() && same_file(out, outputs[j])) {
+        log.both("Output file is named twice: " + out + "\n");
+        return false;
+      }
+    }
+    if (same_file(out, log_file)) {
+      log.both("Output file is also the log file: " + out + "\n");
+      return false;
+    }
+  }
   return true;
 }
 

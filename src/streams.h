@@ -50,8 +50,10 @@ class run_log {
 // directory). Prints "Can't open NAME" to both for each one that cannot.
 bool check_inputs(run_log& log, const std::vector<std::string>& names);
 
-// Checks that no non-empty output names the same file as a non-empty input.
-// Prints "Output file is also an input: NAME" to both for the first clash.
+// Checks that no non-empty output names the same file as a non-empty input,
+// another output or the log. Prints "Output file is also an input: NAME",
+// "Output file is named twice: NAME" or "Output file is also the log file:
+// NAME" to both for the first clash.
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
                    const std::vector<std::string>& inputs);
 

@@ -263,3 +263,49 @@ TEST(FrontEnd, DefaultOutputNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two outputs on one file, or an output on the log, are refused before any
+// output is written; the inputs stay as they were.
+TEST(FrontEnd, OutputsThatWouldOverwriteEachOther) {
+  const std::string gen = "s1 rs1 100 A G 1 0 0\n";
+  const std::string sample = "ID_1 ID_2 missing\n0 0 0\na b 0\n";
+  struct row {
+    std::vector<std::string> args;
+    std::string message;
+  } rows[] = {
+      {{"-S", "--g", "in.gen", "--s", "in.sample", "--sample_id", "ids", "--og", "out", "--os", "out"},
+       "Output file is named twice: out\n"},
+      {{"-G", "--g", "in.gen", "--s", "in.sample", "--ped", "out", "--map", "out"},
+       "Output file is named twice: out\n"},
+      {{"-P", "--ped", "in.ped", "--map", "in.map", "--og", "out", "--os", "out"},
+       "Output file is named twice: out\n"},
+      {{"-M", "--g", "in.gen", "in.gen", "--s", "in.sample", "in.sample", "--og", "out", "--os", "out"},
+       "Output file is named twice: out\n"},
+      {{"-O", "--g", "in.gen", "--strand", "s", "--og", "run.log", "--log", "run.log"},
+       "Output file is also the log file: run.log\n"},
+      {{"-S", "--g", "in.gen", "--start", "1", "--og", "trevlin.log"},
+       "Output file is also the log file: trevlin.log\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.message + r.args[0]);
+    temp_dir d;
+    d.write("in.gen", gen);
+    d.write("in.sample", sample);
+    d.write("ids", "b\n");
+    d.write("in.ped", "f1 i1 0 0 1 1 A G\n");
+    d.write("in.map", "1 rs1 0 100\n");
+    d.write("s", "100 +\n");
+    run_result res = run_trevlin(d.path(), r.args);
+    EXPECT_EQ(res.status, 1);
+    EXPECT_NE(res.out.find(r.message), std::string::npos) << res.out;
+    EXPECT_EQ(res.out.substr(res.out.size() - r.message.size()), r.message);
+    if (r.message.find("log file") == std::string::npos) {
+      EXPECT_FALSE(d.exists("out"));
+    }
+    EXPECT_EQ(d.read("in.gen"), gen);
+  }
+}
+
+}  // namespace
