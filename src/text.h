@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -128,7 +129,17 @@ inline bool parse_double(std::string_view f, double& v) {
   size_t lead = !f.empty() && f[0] == '-' ? 1 : 0;
   if (f.size() <= lead || !((f[lead] >= '0' && f[lead] <= '9') || f[lead] == '.')) return false;
   auto r = std::from_chars(f.data(), f.data() + f.size(), v);
-  return r.ec == std::errc() && r.ptr == f.data() + f.size();
+  if (r.ptr != f.data() + f.size()) return false;
+  if (r.ec == std::errc::result_out_of_range) {
+    // Too small for a double reads as 0 (or a denormal), as a stream reads
+    // it; too large is not a number.
+    std::string text(f);
+    double tiny = std::strtod(text.c_str(), nullptr);
+    if (tiny > 1.0 || tiny < -1.0) return false;
+    v = tiny;
+    return true;
+  }
+  return r.ec == std::errc();
 }
 
 // Appends a double as the default stream format writes it: general notation,

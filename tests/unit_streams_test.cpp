@@ -207,6 +207,9 @@ TEST(Text, FieldsAndNumbers) {
   EXPECT_EQ(x, 1e-05);
   for (const char* bad : {"0.5x", "nan", "inf", "-inf", "", "-", "+-1", "0x1p3"}) EXPECT_FALSE(parse_double(bad, x)) << bad;
   EXPECT_TRUE(parse_double(".5", x));
+  EXPECT_TRUE(parse_double("1e-400", x));  // below the double range: 0
+  EXPECT_EQ(x, 0.0);
+  EXPECT_FALSE(parse_double("1e400", x));
   EXPECT_TRUE(parse_double("-0.25", x));
   std::string s;
   for (double v : {1.0, 1.0 / 3, 1e-05, 0.0, 123456789.0, -0.25}) {
