@@ -89,6 +89,8 @@ inline const char* parse_probability(const char* p, const char* end, double& v) 
   }
   if (q == end || !((*q >= '0' && *q <= '9') || *q == '.')) return nullptr;
   auto r = std::from_chars(p, end, v);
+  if (r.ec == std::errc::result_out_of_range)  // below the double range reads as 0
+    return parse_double(std::string_view(p, static_cast<size_t>(r.ptr - p)), v) ? r.ptr : nullptr;
   if (r.ec != std::errc()) return nullptr;
   return r.ptr;
 }

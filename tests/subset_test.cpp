@@ -294,6 +294,9 @@ TEST(Subset, NumberFormat) {
   // The documented examples, spelled out.
   run_case(snp_case("examples", "s r 1 A G 0.99999 1 0.00004 -0.25 0 0.5\n", {"--start", "0"}, "2",
                     "positions...\n", 1, 1, "s r 1 A G 1.0000 1 0.0000 -0.2500 0 0.5000 \n"));
+  // Below the double range a probability reads as 0, as a stream reads it.
+  run_case(snp_case("underflow", "s r 1 A G 1e-400 0 1\n", {"--start", "0"}, "1",
+                    "positions...\n", 1, 1, "s r 1 A G 0 0 1 \n"));
 }
 
 TEST(Subset, GzipInAndOut) {
@@ -369,6 +372,11 @@ TEST(Subset, UnusableInput) {
                  "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
                  "positions...\nGen...\n",
                  "Bad line 2 in in.gen: field 8 is not a number\n"),
+      error_case("number beyond the double range", {{"in.gen", "a r 1 A G 1 0 0\nb r 2 A G 1 1e400 0\n"}},
+                 {"-S", "--g", "in.gen", "--start", "0"},
+                 "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
+                 "positions...\nGen...\n",
+                 "Bad line 2 in in.gen: field 7 is not a number\n"),
       error_case("bad position", {{"in.gen", "a r 1e3 A G 1 0 0\n"}}, {"-S", "--g", "in.gen", "--start", "0"},
                  "Output files: in.gen.subset \nNumber of input samples: 1\nNumber of output samples: 1\n"
                  "positions...\nGen...\n",
