@@ -38,13 +38,6 @@ struct free_deleter {
   void operator()(char* p) const { std::free(p); }
 };
 
-std::string bad_line(const line_reader& in, const std::string& reason) {
-  std::string s = "Bad line ";
-  append_int(s, static_cast<long long>(in.line_number()));
-  s += " in " + in.name() + ": " + reason + "\n";
-  return s;
-}
-
 std::string field_count_reason(uint64_t expected, uint64_t found) {
   std::string s = "expected ";
   append_int(s, static_cast<long long>(expected));
@@ -142,7 +135,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
         uint64_t T = count_rest(c);
         // Fewer than five fields leave no SNP to read and no sample count.
         if (T < 5) {
-          log.both(bad_line(gen, "fewer than 5 fields"));
+          log.both(gen.bad_line("fewer than 5 fields"));
           return 1;
         }
         N = static_cast<int64_t>((T - 5) / 3);
@@ -253,12 +246,12 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       uint64_t got = 0;
       while (got < 5 && c.next(f[got])) ++got;
       if (got < 5) {
-        log.both(bad_line(gen, field_count_reason(expected_fields, got)));
+        log.both(gen.bad_line(field_count_reason(expected_fields, got)));
         return 1;
       }
       int32_t position = 0;
       if (!parse_int32(f[2], position)) {
-        log.both(bad_line(gen, "position is not a 32-bit integer"));
+        log.both(gen.bad_line("position is not a 32-bit integer"));
         return 1;
       }
       char a = allele_letter(f[3]), b = allele_letter(f[4]);
@@ -278,7 +271,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
         for (int k = 0; k < 3; ++k) {
           while (p < end && is_space(*p)) ++p;
           if (p == end) {
-            log.both(bad_line(gen, field_count_reason(expected_fields, 5 + 3 * i + k)));
+            log.both(gen.bad_line(field_count_reason(expected_fields, 5 + 3 * i + k)));
             return 1;
           }
           const char* field = p;
@@ -300,7 +293,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           while (p < end && !is_space(*p)) ++p;
           double v;
           if (!parse_double(std::string_view(field, static_cast<size_t>(p - field)), v)) {
-            log.both(bad_line(gen, "a probability is not a number"));
+            log.both(gen.bad_line("a probability is not a number"));
             return 1;
           }
           at_least[k] = test.reached(v);
@@ -330,7 +323,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       c.rest = std::string_view(p, static_cast<size_t>(end - p));
       uint64_t extra = count_rest(c);
       if (extra) {
-        log.both(bad_line(gen, field_count_reason(expected_fields, expected_fields + extra)));
+        log.both(gen.bad_line(field_count_reason(expected_fields, expected_fields + extra)));
         return 1;
       }
       if (!representable) {

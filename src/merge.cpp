@@ -25,12 +25,6 @@
 
 namespace {
 
-std::string int_text(long long v) {
-  std::string s;
-  append_int(s, v);
-  return s;
-}
-
 // ---- samples ----
 
 struct sample_columns {
@@ -312,9 +306,7 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
       else if (!parse_int32(pos_text, position))
         bad = "position is not a 32-bit integer";
       if (bad) {
-        log.both("Bad line " + int_text(static_cast<long long>(in.line_number())) + " in " + name +
-                     ": " + bad + "\n",
-                 true);
+        log.both(in.bad_line(bad), true);
         return false;
       }
       record_line(table, f, offset, snp, rs, position, a1, a2, log, mismatched_alleles);

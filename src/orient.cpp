@@ -217,10 +217,7 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
     else if (!parse_int32(pos_text, position))
       bad = "position is not a 32-bit integer";
     if (bad) {
-      msg.assign("Bad line ");
-      append_int(msg, static_cast<long long>(in.line_number()));
-      msg += " in " + gen_file + ": " + bad + "\n";
-      log.both(msg, true);
+      log.both(in.bad_line(bad), true);
       out.close();
       return 1;
     }

@@ -36,12 +36,6 @@ std::string toString(const T& t) {
   return s.str();
 }
 
-std::string bad_line(uint64_t line, const std::string& name, const std::string& reason) {
-  std::string s = "Bad line ";
-  append_int(s, static_cast<long long>(line));
-  return s + " in " + name + ": " + reason + "\n";
-}
-
 // Numbers too large for 64 bits still get an exact text in the memory line.
 std::string u128_text(unsigned __int128 v) {
   std::string s;
@@ -67,18 +61,17 @@ bool read_map(run_log& log, const std::string& name, std::vector<map_snp>& snps)
     field_cursor c(line);
     std::string_view chrom, snp, dist, pos;
     if (!c.next(chrom) || !c.next(snp) || !c.next(dist) || !c.next(pos)) {
-      log.both(bad_line(in.line_number(), name,
-                        "expected chromosome, SNP name, distance and position"));
+      log.both(in.bad_line("expected chromosome, SNP name, distance and position"));
       return false;
     }
     double d;
     if (!parse_double(dist, d)) {
-      log.both(bad_line(in.line_number(), name, "distance is not a number"));
+      log.both(in.bad_line("distance is not a number"));
       return false;
     }
     int32_t p;
     if (!parse_int32(pos, p)) {
-      log.both(bad_line(in.line_number(), name, "position is not an integer"));
+      log.both(in.bad_line("position is not an integer"));
       return false;
     }
     char alleles[2] = {'-', '-'};
@@ -147,7 +140,7 @@ bool read_ped(run_log& log, const std::string& name, bool gz, ped_pass& p) {
     int fields = 0;
     while (fields < 6 && c.next(f[fields])) ++fields;
     if (fields < 6) {
-      log.both(bad_line(in.line_number(), name, "fewer than 6 leading fields"));
+      log.both(in.bad_line("fewer than 6 leading fields"));
       return false;
     }
 
@@ -196,7 +189,7 @@ bool read_ped(run_log& log, const std::string& name, bool gz, ped_pass& p) {
       reason += " allele codes for ";
       append_int(reason, static_cast<long long>(nsnps));
       reason += nsnps == 1 ? " SNP" : " SNPs";
-      log.both(bad_line(in.line_number(), name, reason));
+      log.both(in.bad_line(reason));
       return false;
     }
 

@@ -15,6 +15,8 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
+
+#include "text.h"
 #include <boost/iostreams/read.hpp>
 
 namespace bio = boost::iostreams;
@@ -432,6 +434,17 @@ bool line_reader::next(std::string_view& line) {
   had_newline_ = false;
   ++line_number_;
   return true;
+}
+
+std::string line_reader::bad_line(std::string_view reason) const {
+  std::string s = "Bad line ";
+  append_int(s, static_cast<long long>(line_number_));
+  s += " in ";
+  s += name_;
+  s += ": ";
+  s += reason;
+  s += '\n';
+  return s;
 }
 
 bool line_reader::seek(uint64_t offset) {

@@ -92,6 +92,9 @@ class line_reader {
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
+  // "Bad line N in NAME: reason\n" for the last line returned.
+  std::string bad_line(std::string_view reason) const;
+
   bool failed() const { return !error_.empty() && (eof_ || !pending_error_); }
   // "Damaged gzip file: NAME\n", "Can't read NAME\n" or "Can't open NAME\n".
   const std::string& error() const { return error_; }

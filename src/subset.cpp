@@ -22,12 +22,6 @@ namespace {
 
 using id_set = std::set<std::string, std::less<>>;
 
-std::string int_text(long long v) {
-  std::string s;
-  append_int(s, v);
-  return s;
-}
-
 // Reads an ID list file into a set: any white-space-separated fields, on any
 // number of lines. An empty name is a list that was not given.
 bool read_id_list(run_log& log, const std::string& name, id_set& ids) {
@@ -417,9 +411,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     if (is_blank(line)) continue;
     // The whole line must hold 5 + 3N fields, numbers from the sixth on.
     if (input_samples < 0 || !parse_gen_line(line, g, values)) {
-      log.both("Bad line " + int_text(static_cast<long long>(gen.line_number())) + " in " +
-                   gen_file + ": " + bad_line_reason(line, input_samples) + "\n",
-               true);
+      log.both(gen.bad_line(bad_line_reason(line, input_samples)), true);
       out.close();
       return 1;
     }

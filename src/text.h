@@ -155,3 +155,9 @@ inline void append_int(std::string& out, long long v) {
   auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
   out.append(tmp, r.ptr);
 }
+
+inline std::string int_text(long long v) {
+  std::string s;
+  append_int(s, v);
+  return s;
+}
