@@ -324,60 +324,11 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
 
 // ---- merge pass ----
 
-const double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// A decimal too small for a double reads as a stream reads it, 0 or a
-// denormal, not as a word that is no number; one too large stays no number.
-bool parse_underflow(std::string_view f, double& v) {
-  for (char ch : f)
-    if (!((ch >= '0' && ch <= '9') || ch == '.' || ch == 'e' || ch == 'E' || ch == '+' || ch == '-'))
-      return false;
-  std::string text(f);
-  char* end;
-  errno = 0;
-  double x = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || errno != ERANGE || std::fabs(x) > DBL_MIN) return false;
-  v = x;
-  return true;
-}
-
-// A probability field as stream extraction reads one: a sign, then digits or
-// a point ("nan" and "inf" are not numbers).
-bool parse_probability(std::string_view f, double& v) {
-  size_t i = f[0] == '+' || f[0] == '-' ? 1 : 0;
-  if (i >= f.size() || !((f[i] >= '0' && f[i] <= '9') || f[i] == '.')) return false;
-  // Short plain decimals: at most 15 digits are exact as a double, and so is
-  // the power of ten, so one division rounds exactly as a full parse does.
-  uint64_t m = 0;
-  int digits = 0, decimals = -1;
-  size_t j = i;
-  for (; j < f.size() && digits <= 15; ++j) {
-    char ch = f[j];
-    if (ch >= '0' && ch <= '9') {
-      m = m * 10 + static_cast<uint64_t>(ch - '0');
-      ++digits;
-      if (decimals >= 0) ++decimals;
-    } else if (ch == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      break;
-    }
-  }
-  if (j == f.size() && digits > 0 && digits <= 15) {
-    v = static_cast<double>(m);
-    if (decimals > 0) v /= kPow10[decimals];
-    if (i == 1 && f[0] == '-') v = -v;
-    return true;
-  }
-  return parse_double(f, v) || parse_underflow(f, v);
-}
-
 // Probability texts repeat a lot: short ones are kept with their values.
 class probability_values {
  public:
   bool parse(std::string_view f, double& v) {
-    if (f.size() > 7) return parse_probability(f, v);
+    if (f.size() > 7) return parse_double(f, v);
     // the bytes and the length: no two texts share a key
     uint64_t key = static_cast<uint64_t>(f.size()) << 56;
     for (size_t i = 0; i < f.size(); ++i)
@@ -387,7 +338,7 @@ class probability_values {
       v = s.value;
       return true;
     }
-    if (!parse_probability(f, v)) return false;
+    if (!parse_double(f, v)) return false;
     s.key = key;
     s.value = v;
     return true;
