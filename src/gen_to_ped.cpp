@@ -317,7 +317,9 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           msg += ' ';
           msg += samples[i].ID_2;
           msg += '\n';
-          log.both(msg, true);
+          // One line per missing call can mean millions: buffered, and
+          // flushed with the count line that follows them.
+          log.both(msg);
         }
       }
       c.rest = std::string_view(p, static_cast<size_t>(end - p));

@@ -289,18 +289,21 @@ TEST(GenToPed, DamagedGzip) {
   }
 }
 
-TEST(GenToPed, MissingCallLinesGoOutOneByOne) {
-  // Each missing-call line reaches standard output and the log before the
-  // next one is made: a log that can grow no further stops the run right
-  // after the line that filled it, and standard output holds one line more.
+TEST(GenToPed, MissingCallLinesOutBeforeTheirCount) {
+  // The missing-call lines may be buffered, but all of them reach standard
+  // output and the log, in order, with the count line that follows them: a
+  // log that can grow no further than that line stops the run later, and
+  // both hold every line up to the count.
   struct row { std::string gen; std::vector<std::string> before, after; };
   const std::vector<row> rows = {
       {"s rs1 10 A C 0 0 0 0.5 0.4 0\n",
-       {"Missing data at locus: rs1 10 S1\n"},
-       {"Missing data at locus: rs1 10 S2\n"}},
+       {"Missing data at locus: rs1 10 S1\n", "Missing data at locus: rs1 10 S2\n",
+        "Number of missing loci: 2\n"},
+       {}},
       {"s rs1 10 A C 0 0 0 1 0 0\nt rs2 20 A C 1 0 0 0 0 0\n",
-       {"Missing data at locus: rs1 10 S1\n"},
-       {"Missing data at locus: rs2 20 S2\n"}},
+       {"Missing data at locus: rs1 10 S1\n", "Missing data at locus: rs2 20 S2\n",
+        "Number of missing loci: 2\n"},
+       {}},
   };
   for (const row& r : rows) {
     temp_dir d;
