@@ -88,6 +88,10 @@ class threshold_test {
   uint64_t least_[16];
 };
 
+// For each set of probabilities at the threshold (bit k for the k-th of a
+// triple), the first of them, or 3 when there is none.
+constexpr unsigned char kFirstReached[8] = {3, 0, 1, 0, 2, 0, 1, 0};
+
 // Counts the fields left on a line.
 uint64_t count_rest(field_cursor& c) {
   uint64_t n = 0;
@@ -262,6 +266,10 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       chromosomes += snp_id_check(snp.snp_id);
 
       char* call = store.get() + 2 * j;
+      // The two letters of each call: AA, AB, BB, then a missing call. Alleles
+      // a PED file cannot hold make every call of the SNP "N N", none missing.
+      const char x = representable ? a : 'N', y = representable ? b : 'N';
+      const char calls[4][2] = {{x, x}, {x, y}, {y, y}, {'N', 'N'}};
       // Fields are split and read in one walk over the line; a field that is
       // not a short plain decimal goes the general way.
       const char* p = c.rest.data();
@@ -275,14 +283,13 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
             return 1;
           }
           const char* field = p;
-          // "0" and "1", most fields of a typical file, need no scan.
-          if ((*p == '0' || *p == '1') && (p + 1 == end || p[1] == ' ')) {
-            at_least[k] = test.reached(static_cast<uint64_t>(*p - '0'), 0, false);
-            ++p;
-            continue;
-          }
           uint64_t m;
           unsigned decimals;
+          if (const char* q = scan_common_field(p, end, m, decimals)) {
+            at_least[k] = test.reached(m, decimals, false);
+            p = q;
+            continue;
+          }
           bool negative;
           const char* q = scan_short_decimal(p, end, m, decimals, negative);
           if (q && (q == end || is_space(*q))) {
@@ -298,17 +305,12 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           }
           at_least[k] = test.reached(v);
         }
-        if (!representable) {
-          call[0] = call[1] = 'N';
-        } else if (at_least[0]) {
-          call[0] = call[1] = a;
-        } else if (at_least[1]) {
-          call[0] = a;
-          call[1] = b;
-        } else if (at_least[2]) {
-          call[0] = call[1] = b;
-        } else {
-          call[0] = call[1] = 'N';
+        // The first probability that reaches the threshold gives the call;
+        // looked up, since calls come in no order a branch could learn.
+        const unsigned reached = at_least[0] | at_least[1] << 1 | at_least[2] << 2;
+        const unsigned which = kFirstReached[reached];
+        std::memcpy(call, calls[which], 2);
+        if (which == 3 && representable) {
           ++missing_calls;
           msg = "Missing data at locus: ";
           msg += snp.rs_id;

@@ -118,6 +118,36 @@ TEST(FastPaths, ShortDecimalScanStopsAtTheNumberEnd) {
   }
 }
 
+// The branch-free reading of "0" and "0.953" shapes takes a field only when
+// the general scan reads it the same way and it ends at white space.
+TEST(FastPaths, CommonFieldShapesReadAsTheGeneralScan) {
+  std::vector<std::string> fields = {"0",    "1",     "7",     "0.953", "1.000", "9.999", "00",
+                                     "0.95", "0.9531", "-0",   "+1",    ".953",  "0.95x", "x",
+                                     "0,953", "10",    "0.",   "1e5",   "0.953e1", "0..12"};
+  for (const std::string& f : fields)
+    for (int after = 0; after < 256; ++after)
+      for (const char* tail : {"", "0 0 0 0 0 0", "      "}) {
+        std::string text = f + static_cast<char>(after) + tail;
+        SCOPED_TRACE("'" + text + "'");
+        const char* b = text.data();
+        const char* e = b + text.size();
+        uint64_t m = 0, gm = 0;
+        unsigned d = 0, gd = 0;
+        bool negative = false;
+        const char* q = scan_common_field(b, e, m, d);
+        const char* g = scan_short_decimal(b, e, gm, gd, negative);
+        const bool general_takes = g && g < e && is_space(*g) && !negative;
+        if (e - b >= 6 && general_takes && (g - b == 1 || (g - b == 5 && gd == 3 && b[1] == '.'))) {
+          ASSERT_NE(q, nullptr);
+        }
+        if (!q) continue;
+        ASSERT_TRUE(general_takes);
+        EXPECT_EQ(q, g);
+        EXPECT_EQ(m, gm);
+        EXPECT_EQ(d, gd);
+      }
+}
+
 // The calls of a one-SNP GEN file, one "X Y" text per sample, at a threshold.
 std::vector<std::string> calls(const std::vector<std::string>& triples, const std::string& threshold) {
   std::string gen = "1 rs1 100 A G";
