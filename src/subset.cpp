@@ -222,14 +222,13 @@ bool parse_gen_line(std::string_view line, gen_line& g, std::vector<probability>
   for (probability& v : values) {
     while (p < end && is_space(*p)) ++p;
     if (p == end) return false;
-    // "0" and "1", most fields of a typical file, need no scan.
-    if ((*p == '0' || *p == '1') && (p + 1 == end || p[1] == ' ')) {
-      v.m = static_cast<uint64_t>(*p++ - '0');
-      v.decimals = 0;
+    unsigned decimals;
+    if (const char* q = scan_common_field(p, end, v.m, decimals)) {
+      v.decimals = static_cast<int>(decimals);
       v.negative = false;
+      p = q;
       continue;
     }
-    unsigned decimals;
     const char* q = scan_short_decimal(p, end, v.m, decimals, v.negative);
     if (q && (q == end || is_space(*q))) {
       v.decimals = static_cast<int>(decimals);
