@@ -329,7 +329,11 @@ bool line_reader::start() {
   chain_ = std::make_unique<chain_state>();
   chain_->st->fd = fd;
   // A 0-byte file under a gzip name is an empty file left by older runs, not damage.
-  if (compressed_ && !empty_file) chain_->in.push(checked_gzip_decompressor{}, 4096);
+  // Plain text is read straight into our own buffer: the chain would only
+  // copy it once more.
+  plain_ = !compressed_ || empty_file;
+  if (plain_) return true;
+  chain_->in.push(checked_gzip_decompressor{}, 4096);
   chain_->in.push(checked_source{chain_->st}, kChainBuffer);
   return true;
 }
@@ -365,6 +369,16 @@ long line_reader::read_some(char* dst, size_t n) {
     return r;
   }
   if (!chain_) return 0;
+  if (plain_) {
+    checked_source source{chain_->st};
+    std::streamsize r = source.read(dst, static_cast<std::streamsize>(n));
+    if (chain_->st->error) {
+      error_ = "Can't read " + name_ + "\n";
+      pending_error_ = true;
+      return -1;
+    }
+    return r < 0 ? 0 : static_cast<long>(r);
+  }
   // Take the text one buffer at a time: sgetc() is where the decompressor
   // throws, and the text delivered before the fault stays ours.
   std::streambuf* sb = chain_->in.rdbuf();
@@ -487,8 +501,12 @@ bool text_writer::open(const std::string& name, bool compressed) {
   }
   chain_ = std::make_unique<chain_state>();
   chain_->st->fd = fd;
-  if (compressed) chain_->out.push(bio::gzip_compressor(output_gzip_params(), 4096));
-  chain_->out.push(checked_sink{chain_->st}, kChainBuffer);
+  // Plain text goes from our buffer straight to the file.
+  plain_ = !compressed;
+  if (!plain_) {
+    chain_->out.push(bio::gzip_compressor(output_gzip_params(), 4096));
+    chain_->out.push(checked_sink{chain_->st}, kChainBuffer);
+  }
   buf_.reserve(kFlushAt + (kFlushAt >> 2));
   open_ = true;
   return true;
@@ -496,6 +514,11 @@ bool text_writer::open(const std::string& name, bool compressed) {
 
 void text_writer::flush_buffer() {
   if (!chain_ || buf_.empty()) return;
+  if (plain_) {
+    checked_sink{chain_->st}.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+    buf_.clear();
+    return;
+  }
   try {
     chain_->out.rdbuf()->sputn(buf_.data(), static_cast<std::streamsize>(buf_.size()));
   } catch (const std::exception&) {
@@ -509,12 +532,14 @@ bool text_writer::close() {
   open_ = false;
   flush_buffer();
   bool ok = true;
-  try {
-    chain_->out.reset();  // writes the gzip trailer; errors land in st->error
-  } catch (const std::exception&) {
-    ok = false;
+  if (!plain_) {
+    try {
+      chain_->out.reset();  // writes the gzip trailer; errors land in st->error
+    } catch (const std::exception&) {
+      ok = false;
+    }
+    if (chain_->out.bad()) ok = false;
   }
-  if (chain_->out.bad()) ok = false;
   if (chain_->st->error) ok = false;
   if (::close(chain_->st->fd) != 0) ok = false;
   chain_.reset();

@@ -111,6 +111,7 @@ class line_reader {
   gzFile gz_ = nullptr;
   backend backend_ = backend::none;
   bool compressed_ = false;
+  bool plain_ = false;  // read from the file itself, without the chain
   std::string name_;
   std::string error_;
   std::vector<char> buf_;
@@ -165,4 +166,5 @@ class text_writer {
   std::string error_;
   std::string buf_;
   bool open_ = false;
+  bool plain_ = false;  // written to the file itself, without the chain
 };
