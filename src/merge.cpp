@@ -511,9 +511,25 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
       // triples beyond the SAMPLE file's rows have no sample: not read
       const std::vector<size_t>& rows = ms.row_sample[fl.file];
       double p[3];
+      const char* at = c.rest.data();
+      const char* const end = at + c.rest.size();
       for (size_t s = 0; s < rows.size(); ++s) {
         int got = 0;
-        while (got < 3 && c.next(field) && values.parse(field, p[got])) ++got;
+        while (got < 3) {
+          // "0" and "0.953" shapes are read in place; others through the cache.
+          while (at < end && is_space(*at)) ++at;
+          uint64_t m;
+          unsigned decimals;
+          if (const char* q = scan_common_field(at, end, m, decimals)) {
+            p[got++] = short_decimal_value(m, decimals, false);
+            at = q;
+            continue;
+          }
+          c.rest = std::string_view(at, static_cast<size_t>(end - at));
+          if (!c.next(field) || !values.parse(field, p[got])) break;
+          at = field.data() + field.size();
+          ++got;
+        }
         if (got < 3) break;  // an incomplete triple or a word that is no number
         if (fl.reverse) std::swap(p[0], p[2]);
         reconcile(p, rows[s], threshold, probs, log, ms.keys[rows[s]], e.desc, fl.file, s,

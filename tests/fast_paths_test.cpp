@@ -145,6 +145,10 @@ TEST(FastPaths, CommonFieldShapesReadAsTheGeneralScan) {
         EXPECT_EQ(q, g);
         EXPECT_EQ(m, gm);
         EXPECT_EQ(d, gd);
+        // The value taken from it is the one the whole-field reading gives.
+        double v = -1;
+        ASSERT_TRUE(parse_double(std::string_view(b, static_cast<size_t>(q - b)), v));
+        EXPECT_EQ(short_decimal_value(m, d, false), v);
       }
 }
 
