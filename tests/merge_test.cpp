@@ -248,6 +248,21 @@ TEST(Merge, Reconciliation) {
     run_case(make("threshold 0.9", files, args, x, "s1 rs1 100 A G 1 0 0 0 0 0 0 1 0 0.1 0.2 0.7\n",
                   kHead + "S1 S1 0\nS2 S2 1\nS3 S3 0\nS4 S4 0\n"));
   }
+  {
+    // the same values in three-decimal and shorter texts agree: no conflict
+    std::string s = rows({"S1", "S2"});
+    std::map<std::string, std::string> files = {
+        {"a.sample", s}, {"b.sample", s},
+        {"a.gen", "s1 rs1 100 A G 0.950 0.050 0.000 0.1 0.2 0.700\n"},
+        {"b.gen", "s1 rs1 100 A G 0.95 0.05 0 0.100 0.200 0.7\n"}};
+    auto args = margs(2);
+    expect x(args);
+    x.samples({{"a.sample", 2, ""}, {"b.sample", 2, ""}}, 2);
+    x.gens({{"a.gen", 1, ""}, {"b.gen", 1, ""}});
+    x.merge(0, "0\r", 0, 1);
+    run_case(make("three decimals", files, args, x, "s1 rs1 100 A G 0.95 0.05 0 0.1 0.2 0.7\n",
+                  kHead + "S1 S1 0\nS2 S2 0\n"));
+  }
   // 0 reaches an empty slot too: one file's triples become hard calls
   for (auto t : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--threshold", "0"}, "1 0 0 0 1 0"}, {{}, "0.2 0.3 0.5 -0.1 0.6 0.5"}}) {
