@@ -148,6 +148,19 @@ inline void split_digits(uint64_t m, uint64_t& whole, uint64_t& frac) {
 // four decimals and a small whole part is exactly the value that the fixed
 // conversion rounds to, so its digits are written as they are.
 inline char* format_read_probability(char* out, const probability& p) {
+  // One digit and three decimals, the usual shape: a fourth decimal "0",
+  // or the digit alone when the decimals are all zero.
+  if (p.decimals == 3 && p.m < 10000 && !p.negative) {
+    const unsigned m = static_cast<unsigned>(p.m);
+    out[0] = static_cast<char>('0' + m / 1000);
+    if (m % 1000 == 0) return out + 1;
+    out[1] = '.';
+    out[2] = static_cast<char>('0' + m / 100 % 10);
+    out[3] = static_cast<char>('0' + m / 10 % 10);
+    out[4] = static_cast<char>('0' + m % 10);
+    out[5] = '0';
+    return out + 6;
+  }
   if (p.decimals == 0) {
     if (p.negative) *out++ = '-';
     if (p.m < 10) {
@@ -405,6 +418,8 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
   long long input_snps = 0, output_snps = 0;
   std::vector<probability> values(static_cast<size_t>(3 * samples));
   gen_line g;
+  // Written triples, each up to 400 characters and a blank a value.
+  std::vector<char> triples(1 << 16);
   std::string_view line;
   while (gen.next(line)) {
     if (is_blank(line)) continue;
@@ -445,16 +460,21 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     buf += ' ';
     buf.append(g.allele_b);
     buf += ' ';
-    char triple[3 * 401];
+    // The kept triples go into one buffer, appended in large pieces.
+    char* e = triples.data();
+    const char* const last_room = triples.data() + triples.size() - 3 * 401;
     for (long long k : written) {
+      if (e > last_room) {
+        buf.append(triples.data(), e);
+        e = triples.data();
+      }
       const probability* t = &values[static_cast<size_t>(3 * k)];
-      char* e = triple;
       for (int i = 0; i < 3; ++i) {
         e = format_read_probability(e, t[i]);
         *e++ = ' ';
       }
-      buf.append(triple, e);
     }
+    buf.append(triples.data(), e);
     buf += '\n';
     out.maybe_flush();
     ++output_snps;

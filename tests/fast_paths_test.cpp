@@ -272,6 +272,8 @@ TEST(FastPaths, SubsetWritesProbabilitiesAsTheConversionDoes) {
       {"0.12345", "0.1235"}, {"2.5e-1", "0.2500"},  {"1e2", "100"},
       {"123456789.5", "123456789.5000"},            {"1234567890.5", "1234567890.5000"},
       {"999999999999999", "999999999999999"},      {"0.000000000000001", "0.0000"},
+      {"1.000", "1"},       {"0.000", "0"},       {"9.999", "9.9990"},
+      {"0.050", "0.0500"},  {"-0.050", "-0.0500"}, {"0.007", "0.0070"},
   };
   std::string gen = "s1 rs1 100 A G";
   std::string expected = "s1 rs1 100 A G ";
@@ -284,6 +286,20 @@ TEST(FastPaths, SubsetWritesProbabilitiesAsTheConversionDoes) {
   for (; n % 3; ++n) {
     gen += " 0";
     expected += "0 ";
+  }
+  temp_dir dir;
+  dir.write("in.gen", gen + "\n");
+  run_result res = run_trevlin(dir.path(), {"-S", "--g", "in.gen", "--start", "0", "--og", "out.gen"});
+  EXPECT_EQ(res.status, 0) << res.out;
+  EXPECT_EQ(dir.read("out.gen"), expected + "\n");
+}
+
+// A line whose written triples fill the formatting buffer many times over.
+TEST(FastPaths, SubsetWritesLongLinesWhole) {
+  std::string gen = "s1 rs1 100 A G", expected = "s1 rs1 100 A G ";
+  for (int i = 0; i < 12000; ++i) {
+    gen += i % 2 ? " 0.953 0.047 0.000" : " 1 0 0";
+    expected += i % 2 ? "0.9530 0.0470 0 " : "1 0 0 ";
   }
   temp_dir dir;
   dir.write("in.gen", gen + "\n");
