@@ -295,7 +295,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       const char* p = c.rest.data();
       const char* const end = p + c.rest.size();
       for (uint64_t i = 0; i < n; ++i, call += row_bytes) {
-        bool at_least[3];
+        unsigned reached = 0;  // bit k: the k-th probability is at the threshold
         for (int k = 0; k < 3; ++k) {
           while (p < end && is_space(*p)) ++p;
           if (p == end) {
@@ -306,14 +306,14 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           uint64_t m;
           unsigned decimals;
           if (const char* q = scan_common_field(p, end, m, decimals)) {
-            at_least[k] = test.reached(m, decimals, false);
-            p = q;
+            reached |= static_cast<unsigned>(test.reached(m, decimals, false)) << k;
+            p = q + 1;  // the blank after it is known to be there
             continue;
           }
           bool negative;
           const char* q = scan_short_decimal(p, end, m, decimals, negative);
           if (q && (q == end || is_space(*q))) {
-            at_least[k] = test.reached(m, decimals, negative);
+            reached |= static_cast<unsigned>(test.reached(m, decimals, negative)) << k;
             p = q;
             continue;
           }
@@ -323,11 +323,10 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
             log.both(gen.bad_line("a probability is not a number"));
             return 1;
           }
-          at_least[k] = test.reached(v);
+          reached |= static_cast<unsigned>(test.reached(v)) << k;
         }
         // The first probability that reaches the threshold gives the call;
         // looked up, since calls come in no order a branch could learn.
-        const unsigned reached = at_least[0] | at_least[1] << 1 | at_least[2] << 2;
         const unsigned which = kFirstReached[reached];
         std::memcpy(call, calls[which], 2);
         if (which == 3 && representable) {
