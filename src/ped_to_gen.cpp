@@ -326,8 +326,13 @@ void append_gen_line(std::string& buf, const map_snp& snp, char a, char b, bool 
   buf += '\n';
 }
 
+// One GEN file: every sample (members null) or one phenotype group. The
+// single file puts each SNP's alleles in order in the SNP list itself, and
+// then tests the ordered first allele for digits; group files leave the list
+// as it is, so every group takes the same decisions, and test the allele as
+// read.
 bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<map_snp>& snps,
-                    const char* matrix, size_t n) {
+                    const char* matrix, size_t n, const std::vector<int64_t>* members) {
   text_writer w;
   if (!w.open(name, gz)) {
     log.both(w.error());
@@ -338,32 +343,12 @@ bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<
     // A SNP seen with one allele only gets it twice.
     if (snp.allele2 == '-') snp.allele2 = snp.allele1;
     bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
-    if (swap) std::swap(snp.allele1, snp.allele2);
-    append_gen_line(w.buffer(), snp, snp.allele1, snp.allele2, is_numeric_allele(snp.allele1),
-                    swap, matrix + j * n * 3, n, nullptr);
-    w.maybe_flush();
-  }
-  return finish(log, w);
-}
-
-// Every group file takes the same allele decisions, so the SNP list keeps
-// its order here.
-bool write_group_gen_file(run_log& log, const std::string& name, bool gz,
-                          std::vector<map_snp>& snps, const char* matrix, size_t n,
-                          const std::vector<int64_t>& members) {
-  text_writer w;
-  if (!w.open(name, gz)) {
-    log.both(w.error());
-    return false;
-  }
-  for (size_t j = 0; j < snps.size(); ++j) {
-    map_snp& snp = snps[j];
-    if (snp.allele2 == '-') snp.allele2 = snp.allele1;
-    bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
-    char a = swap ? snp.allele2 : snp.allele1;
-    char b = swap ? snp.allele1 : snp.allele2;
+    if (swap && !members) std::swap(snp.allele1, snp.allele2);
+    bool in_order = !swap || !members;
+    char a = in_order ? snp.allele1 : snp.allele2;
+    char b = in_order ? snp.allele2 : snp.allele1;
     append_gen_line(w.buffer(), snp, a, b, is_numeric_allele(snp.allele1), swap,
-                    matrix + j * n * 3, n, &members);
+                    matrix + j * n * 3, n, members);
     w.maybe_flush();
   }
   return finish(log, w);
@@ -415,7 +400,7 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
     if (!write_sample_file(log, out_sample, ped_gz, calvora1, samples, nullptr, snps.size()))
       return 1;
     log.both("Output...\n");
-    if (!write_gen_file(log, out_gen, ped_gz, snps, matrix.get(), n)) return 1;
+    if (!write_gen_file(log, out_gen, ped_gz, snps, matrix.get(), n, nullptr)) return 1;
     return 0;
   }
 
@@ -450,7 +435,7 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   log.both(msg + "\n", true);
   i = 0;
   for (const auto& g : groups)
-    if (!write_group_gen_file(log, gen_names[i++], ped_gz, snps, matrix.get(), n, g.second))
+    if (!write_gen_file(log, gen_names[i++], ped_gz, snps, matrix.get(), n, &g.second))
       return 1;
   return 0;
 }
