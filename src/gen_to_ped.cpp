@@ -398,10 +398,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       b += '\n';
       out.maybe_flush();
     }
-    if (!out.close()) {
-      log.both(out.error());
-      return 1;
-    }
+    if (!close_output(log, out)) return 1;
   }
   log.both("Output...\n");
 
@@ -435,10 +432,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       b += '\n';
       out.maybe_flush();
     }
-    if (!out.close()) {
-      log.both(out.error());
-      return 1;
-    }
+    if (!close_output(log, out)) return 1;
   }
 
   log.close();

@@ -567,10 +567,7 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
     if (counts.written % 1000 == 0) log.out(int_text(counts.written) + "\r", true);
     ++counts.written;
   }
-  if (!out.close()) {
-    log.both(out.error(), true);
-    return 1;
-  }
+  if (!close_output(log, out)) return 1;
   log.both("Number of mismatched overlapping loci: " + int_text(counts.conflicts) + "\n", true);
   log.both("Number of merged SNPs: " + int_text(counts.written) + "\n", true);
   gens.clear();
@@ -604,10 +601,7 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
     row += '\n';
     sample_out.write(row);
   }
-  if (!sample_out.close()) {
-    log.both(sample_out.error(), true);
-    return 1;
-  }
+  if (!close_output(log, sample_out)) return 1;
   log.close();
   return 0;
 }

@@ -260,10 +260,7 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
     out.close();
     return 1;
   }
-  if (!out.close()) {
-    log.both(out.error(), true);
-    return 1;
-  }
+  if (!close_output(log, out)) return 1;
 
   msg.assign("Input SNPs: ");
   append_int(msg, input_count);

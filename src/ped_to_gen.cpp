@@ -241,12 +241,6 @@ std::string group_file_name(const std::string& base, const std::string& phenotyp
   return name;
 }
 
-bool finish(run_log& log, text_writer& w) {
-  if (w.close()) return true;
-  log.both(w.error());
-  return false;
-}
-
 // members == nullptr: every sample in index order.
 bool write_sample_file(run_log& log, const std::string& name, bool gz, bool calvora1,
                        const std::vector<sample>& samples, const std::vector<int64_t>* members,
@@ -275,7 +269,7 @@ bool write_sample_file(run_log& log, const std::string& name, bool gz, bool calv
     buf += '\n';
     w.maybe_flush();
   }
-  return finish(log, w);
+  return close_output(log, w);
 }
 
 char recode(char a) {
@@ -351,7 +345,7 @@ bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<
                     matrix + j * n * 3, n, members);
     w.maybe_flush();
   }
-  return finish(log, w);
+  return close_output(log, w);
 }
 
 int run(run_log& log, const std::string& ped_file, const std::string& map_file,

@@ -127,6 +127,12 @@ bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
   return true;
 }
 
+bool close_output(run_log& log, text_writer& out) {
+  if (out.close()) return true;
+  log.both(out.error(), true);
+  return false;
+}
+
 // ---- devices ----
 // Our own file devices: the library's file devices drop read and write errors
 // silently, and the chain's close swallows exceptions. These record the error

@@ -168,3 +168,7 @@ class text_writer {
   bool open_ = false;
   bool plain_ = false;  // written to the file itself, without the chain
 };
+
+// Closes a finished output; when any write failed, prints "Can't write
+// NAME" to both and returns false.
+bool close_output(run_log& log, text_writer& out);

@@ -371,10 +371,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
       return 1;
     }
     in.close();
-    if (!out.close()) {
-      log.both(out.error(), true);
-      return 1;
-    }
+    if (!close_output(log, out)) return 1;
   }
   log.both("Number of output samples: " + int_text(output_samples) + "\n", true);
 
@@ -485,10 +482,7 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     return 1;
   }
   gen.close();
-  if (!out.close()) {
-    log.both(out.error(), true);
-    return 1;
-  }
+  if (!close_output(log, out)) return 1;
 
   log.both("Number of input SNPs: " + int_text(input_snps) + "\n", true);
   log.both("Number of output SNPs: " + int_text(output_snps) + "\n", true);

@@ -40,6 +40,15 @@ void temp_dir::write_gz(const std::string& name, const std::string& text) const 
   write(name, gzip_bytes(text));
 }
 
+void temp_dir::write_inputs(const std::map<std::string, std::string>& files) const {
+  for (const auto& f : files) {
+    if (f.first.find(".gz") != std::string::npos)
+      write_gz(f.first, f.second);
+    else
+      write(f.first, f.second);
+  }
+}
+
 std::string temp_dir::read(const std::string& name) const {
   std::ifstream f(file(name), std::ios::binary);
   std::ostringstream s;
@@ -158,12 +167,7 @@ std::string gunzip_bytes(const std::string& bytes, bool* ok) {
 void run_case(const e2e_case& c) {
   SCOPED_TRACE(c.name);
   temp_dir dir;
-  for (const auto& f : c.files) {
-    if (f.first.find(".gz") != std::string::npos)
-      dir.write_gz(f.first, f.second);
-    else
-      dir.write(f.first, f.second);
-  }
+  dir.write_inputs(c.files);
   run_result r = run_trevlin(dir.path(), c.args);
   EXPECT_EQ(r.status, c.status);
   EXPECT_EQ(r.out, c.out);

@@ -16,6 +16,8 @@ class temp_dir {
   void write(const std::string& name, const std::string& bytes) const;
   // Writes text gzip-compressed (one member).
   void write_gz(const std::string& name, const std::string& text) const;
+  // Writes each file, compressed when its name contains ".gz".
+  void write_inputs(const std::map<std::string, std::string>& files) const;
   std::string read(const std::string& name) const;  // "" when missing
   bool exists(const std::string& name) const;
 

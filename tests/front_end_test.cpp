@@ -246,12 +246,7 @@ TEST(FrontEnd, DefaultOutputNames) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
     temp_dir d;
-    for (const auto& f : r.files) {
-      if (f.first.find(".gz") != std::string::npos)
-        d.write_gz(f.first, f.second);
-      else
-        d.write(f.first, f.second);
-    }
+    d.write_inputs(r.files);
     run_result res = run_trevlin(d.path(), r.args);
     EXPECT_EQ(res.status, 0) << res.out;
     for (const auto& w : r.written) {
