@@ -11,6 +11,7 @@
 
 #include <sys/mman.h>
 
+#include "gen_line.h"
 #include "genotype_records.h"
 #include "streams.h"
 #include "text.h"
@@ -58,14 +59,6 @@ class store_memory {
   char* data_ = nullptr;
   size_t size_ = 0;
 };
-
-std::string field_count_reason(uint64_t expected, uint64_t found) {
-  std::string s = "expected ";
-  append_int(s, static_cast<long long>(expected));
-  s += " fields, found ";
-  append_int(s, static_cast<long long>(found));
-  return s;
-}
 
 void append_wide(std::string& out, unsigned __int128 v) {
   char tmp[48];
@@ -255,7 +248,6 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
     log.both(gen.error());
     return 1;
   }
-  const uint64_t expected_fields = 5 + 3 * n;
   const threshold_test test(threshold);
   uint64_t chromosomes = 0, missing_calls = 0, j = 0;
   {
@@ -263,19 +255,15 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
     while (gen.next(line)) {
       if (is_blank(line)) continue;
       if (j == M) {
-        log.both("GEN file " + gen_file + " changed while it was read\n");
+        log.both("File changed while it was read: " + gen_file + "\n");
         return 1;
       }
       field_cursor c(line);
       uint64_t got = 0;
       while (got < 5 && c.next(f[got])) ++got;
-      if (got < 5) {
-        log.both(gen.bad_line(field_count_reason(expected_fields, got)));
-        return 1;
-      }
       int32_t position = 0;
-      if (!parse_int32(f[2], position)) {
-        log.both(gen.bad_line("position is not a 32-bit integer"));
+      if (got < 5 || !parse_int32(f[2], position)) {
+        log.both(gen.bad_line(strict_line_fault(line, n)));
         return 1;
       }
       char a = allele_letter(f[3]), b = allele_letter(f[4]);
@@ -299,7 +287,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
         for (int k = 0; k < 3; ++k) {
           while (p < end && is_space(*p)) ++p;
           if (p == end) {
-            log.both(gen.bad_line(field_count_reason(expected_fields, 5 + 3 * i + k)));
+            log.both(gen.bad_line(strict_line_fault(line, n)));
             return 1;
           }
           const char* field = p;
@@ -320,7 +308,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
           while (p < end && !is_space(*p)) ++p;
           double v;
           if (!parse_double(std::string_view(field, static_cast<size_t>(p - field)), v)) {
-            log.both(gen.bad_line("a probability is not a number"));
+            log.both(gen.bad_line(strict_line_fault(line, n)));
             return 1;
           }
           reached |= static_cast<unsigned>(test.reached(v)) << k;
@@ -346,7 +334,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
       c.rest = std::string_view(p, static_cast<size_t>(end - p));
       uint64_t extra = count_rest(c);
       if (extra) {
-        log.both(gen.bad_line(field_count_reason(expected_fields, expected_fields + extra)));
+        log.both(gen.bad_line(strict_line_fault(line, n)));
         return 1;
       }
       if (!representable) {
@@ -364,7 +352,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
     gen.close();
   }
   if (j != M) {
-    log.both("GEN file " + gen_file + " changed while it was read\n");
+    log.both("File changed while it was read: " + gen_file + "\n");
     return 1;
   }
   count_line("Number of missing loci: ", static_cast<long long>(missing_calls));

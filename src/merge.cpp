@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gen_line.h"
 #include "streams.h"
 #include "text.h"
 
@@ -70,13 +71,19 @@ bool header_line(run_log& log, line_reader& in, std::string& text) {
 bool organise_samples(run_log& log, const std::vector<std::string>& files, size_t k,
                       merged_samples& ms) {
   // Header lines of every pair first: the columns must be known before any row.
+  // Each file stays open from its header lines to its rows; none is given.
   std::vector<std::string> name_lines(k), type_lines(k);
+  std::vector<std::unique_ptr<line_reader>> readers(k);
   for (size_t f = 0; f < k; ++f) {
-    line_reader in;
+    readers[f] = std::make_unique<line_reader>();
     bool empty;
-    if (!open_sample(log, in, files[f + k], empty)) return false;
-    if (empty) continue;
-    if (!header_line(log, in, name_lines[f]) || !header_line(log, in, type_lines[f]))
+    if (!open_sample(log, *readers[f], files[f + k], empty)) return false;
+    if (empty) {
+      readers[f].reset();
+      continue;
+    }
+    if (!header_line(log, *readers[f], name_lines[f]) ||
+        !header_line(log, *readers[f], type_lines[f]))
       return false;
   }
 
@@ -131,14 +138,10 @@ bool organise_samples(run_log& log, const std::vector<std::string>& files, size_
   std::string key, msg;
   for (size_t f = 0; f < k; ++f) {
     const std::string& name = files[f + k];
-    line_reader in;
-    bool empty;
-    if (!open_sample(log, in, name, empty)) return false;
     std::vector<size_t>& rows = ms.row_sample[f];
-    if (!empty) {
+    if (readers[f]) {
+      line_reader& in = *readers[f];
       std::string_view line;
-      for (int skip = 0; skip < 2 && in.next(line); ++skip) {
-      }
       while (!in.failed() && in.next(line)) {
         // a row without its two ids and missing value ends the file
         if (split_fields(line, words) < 3) break;
@@ -177,6 +180,7 @@ bool organise_samples(run_log& log, const std::vector<std::string>& files, size_
         log.both(in.error(), true);
         return false;
       }
+      readers[f].reset();
     }
     log.both("Number of samples in " + name + ": " + int_text(static_cast<long long>(rows.size())) +
                  "\n",
@@ -281,14 +285,17 @@ void record_line(position_table& table, size_t f, uint64_t offset, std::string_v
     e.lines.push_back(file_line{f, offset, reverse});
 }
 
+// Each GEN file is opened here and stays open for the merge pass; a null
+// reader is a file that was not given.
 bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t k,
-                    position_table& table) {
+                    position_table& table, std::vector<std::unique_ptr<line_reader>>& gens) {
   log.both("Create ordered list of positions...\n");
   long long mismatched_alleles = 0;
   for (size_t f = 0; f < k; ++f) {
     const std::string& name = files[f];
     log.out(name + "\n", true);
-    line_reader in;
+    gens[f] = std::make_unique<line_reader>();
+    line_reader& in = *gens[f];
     bool empty;
     if (!open_gen(log, in, name, empty)) return false;
     long long count = 0;
@@ -297,25 +304,20 @@ bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t 
       uint64_t offset = in.tell();
       if (!in.next(line)) break;
       if (is_blank(line)) continue;
-      field_cursor c(line);
-      std::string_view snp, rs, pos_text, a1, a2;
-      int32_t position = 0;
-      const char* bad = nullptr;
-      if (!(c.next(snp) && c.next(rs) && c.next(pos_text) && c.next(a1) && c.next(a2)))
-        bad = "fewer than five fields";
-      else if (!parse_int32(pos_text, position))
-        bad = "position is not a 32-bit integer";
-      if (bad) {
+      gen_head g;
+      if (const char* bad = read_gen_head(line, g)) {
         log.both(in.bad_line(bad), true);
         return false;
       }
-      record_line(table, f, offset, snp, rs, position, a1, a2, log, mismatched_alleles);
+      record_line(table, f, offset, g.snp_id, g.rs_id, g.position, g.allele_a, g.allele_b, log,
+                  mismatched_alleles);
       ++count;
     }
     if (!empty && in.failed()) {
       log.both(in.error(), true);
       return false;
     }
+    if (empty) gens[f].reset();
     log.both("Number of SNPs in " + name + ": " + int_text(count) + "\n", true);
   }
   log.both("Number of SNPs with mismatched alleles: " + int_text(mismatched_alleles) + "\n", true);
@@ -466,16 +468,15 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
   const size_t n_samples = ms.keys.size();
 
   position_table table;
-  if (!scan_positions(log, files, k, table)) return 1;
+  std::vector<std::unique_ptr<line_reader>> gens(k);
+  if (!scan_positions(log, files, k, table, gens)) return 1;
 
   log.both("Open all GEN files for reading...\n");
-  std::vector<std::unique_ptr<line_reader>> gens;
-  std::vector<bool> gen_empty(k, false);
-  for (size_t f = 0; f < k; ++f) {
-    gens.push_back(std::make_unique<line_reader>());
-    bool empty;
-    if (!open_gen(log, *gens[f], files[f], empty)) return 1;
-    gen_empty[f] = empty;
+  for (const auto& in : gens) {
+    if (in && !in->rewind()) {
+      log.both(in->error(), true);
+      return 1;
+    }
   }
 
   log.both("Merge...\n");
@@ -497,7 +498,7 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
     if (e.left_out) continue;
     std::fill(probs.begin(), probs.end(), 0.0);
     for (const file_line& fl : e.lines) {
-      if (gen_empty[fl.file]) continue;
+      if (!gens[fl.file]) continue;
       line_reader& in = *gens[fl.file];
       if (!in.seek(fl.offset) || !in.next(line)) {
         log.both(in.failed() ? in.error() : "Can't read " + files[fl.file] + "\n", true);

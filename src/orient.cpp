@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "gen_line.h"
 #include "streams.h"
 #include "text.h"
 
@@ -188,17 +189,18 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
   settle(table);
 
   log.both("Processing GEN file...\n");
-  text_writer out;
-  if (!out.open(out_gen, out_gz)) {
-    log.log(out.error(), true);
-    log.out(out.error(), true);
-    return 1;
-  }
+  // The GEN input is opened first: an output it cannot fill is never created
+  // or emptied.
   line_reader in;
   if (!in.open(gen_file, gen_gz)) {
     log.log(in.error(), true);
     log.out(in.error(), true);
-    out.close();
+    return 1;
+  }
+  text_writer out;
+  if (!out.open(out_gen, out_gz)) {
+    log.log(out.error(), true);
+    log.out(out.error(), true);
     return 1;
   }
 
@@ -207,20 +209,14 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
   std::string_view line;
   while (in.next(line)) {
     if (is_blank(line)) continue;
-    field_cursor c(line);
-    std::string_view snp_id, rs_id, pos_text, allele_a, allele_b;
-    const char* bad = nullptr;
-    int32_t position = 0;
-    if (!(c.next(snp_id) && c.next(rs_id) && c.next(pos_text) && c.next(allele_a) &&
-          c.next(allele_b)))
-      bad = "fewer than five fields";
-    else if (!parse_int32(pos_text, position))
-      bad = "position is not a 32-bit integer";
-    if (bad) {
+    gen_head g;
+    if (const char* bad = read_gen_head(line, g)) {
       log.both(in.bad_line(bad), true);
       out.close();
       return 1;
     }
+    const std::string_view snp_id = g.snp_id, rs_id = g.rs_id;
+    const int32_t position = g.position;
 
     char strand = lookup(table, position);
     if (!strand) {
@@ -242,7 +238,7 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
       buf += ' ';
       append_int(buf, position);
       buf += ' ';
-      orient_snp(c.rest, allele_a, allele_b, strand == '-', order, buf);
+      orient_snp(g.rest, g.allele_a, g.allele_b, strand == '-', order, buf);
       buf += '\n';
       out.maybe_flush();
       ++output_count;

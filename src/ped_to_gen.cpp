@@ -90,9 +90,10 @@ bool read_map(run_log& log, const std::string& name, std::vector<map_snp>& snps)
   return true;
 }
 
-// Non-blank lines only: a blank line is not a sample.
-bool count_samples(run_log& log, const std::string& name, bool gz, int64_t& count) {
-  line_reader in;
+// Non-blank lines only: a blank line is not a sample. The file stays open
+// for the data pass.
+bool count_samples(run_log& log, line_reader& in, const std::string& name, bool gz,
+                   int64_t& count) {
   if (!in.open(name, gz)) {
     log.both(in.error());
     return false;
@@ -117,9 +118,8 @@ struct ped_pass {
 };
 
 // Fills the sample table, the matrix and the groups from the PED lines.
-bool read_ped(run_log& log, const std::string& name, bool gz, ped_pass& p) {
-  line_reader in;
-  if (!in.open(name, gz)) {
+bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
+  if (!in.rewind()) {
     log.both(in.error());
     return false;
   }
@@ -222,7 +222,7 @@ bool read_ped(run_log& log, const std::string& name, bool gz, ped_pass& p) {
   // A file that grows or shrinks between the passes would leave samples
   // without genotypes, or genotypes without room.
   if (extra || k != n) {
-    log.both("PED file changed while being read: " + name + "\n");
+    log.both("File changed while it was read: " + in.name() + "\n");
     return false;
   }
   return true;
@@ -365,7 +365,8 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
 
   log.both("Count Samples...\n");
   int64_t nsamples = 0;
-  if (!count_samples(log, ped_file, ped_gz, nsamples)) return 1;
+  line_reader ped;
+  if (!count_samples(log, ped, ped_file, ped_gz, nsamples)) return 1;
   msg = "Number of samples: ";
   append_int(msg, nsamples);
   log.both(msg + "\n", true);
@@ -387,7 +388,7 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   std::vector<sample> samples(static_cast<size_t>(nsamples));
   group_map groups;
   ped_pass pass{snps, samples, matrix.get(), family, discrete_phenotype, groups};
-  if (!read_ped(log, ped_file, ped_gz, pass)) return 1;
+  if (!read_ped(log, ped, pass)) return 1;
   const size_t n = samples.size();
 
   if (!discrete_phenotype) {

@@ -18,6 +18,7 @@
 
 #include "text.h"
 #include <boost/iostreams/read.hpp>
+#include <zlib.h>
 
 namespace bio = boost::iostreams;
 
@@ -34,36 +35,81 @@ bool same_file(const std::string& a, const std::string& b) {
 
 // ---- log ----
 
+namespace {
+
+// Write failures over the whole run, reported by finish_run() once the mode
+// has finished its files.
+bool log_created = false;  // the front end truncated the log: it is the run's
+bool log_failed = false;
+
+// Appends text to the log after its run_log has closed (the last messages).
+void append_to_log(std::string_view text) {
+  if (!log_created || log_failed) return;
+  std::ofstream f(log_file, std::ios::out | std::ios::app);
+  f.write(text.data(), static_cast<std::streamsize>(text.size()));
+  f.close();
+  if (f.fail()) log_failed = true;
+}
+
+}  // namespace
+
 bool run_log::open_truncate() {
   file_.open(log_file, std::ios::out | std::ios::trunc);
+  log_created = file_.is_open();
   return file_.is_open();
 }
 
 bool run_log::open_append() {
   file_.open(log_file, std::ios::out | std::ios::app);
   if (file_.is_open()) return true;
-  std::cout << "Can't open log file: " << log_file << std::endl;
+  out("Can't open log file: " + log_file + "\n", true);
   return false;
 }
 
 void run_log::close() {
-  if (file_.is_open()) file_.close();
+  if (!file_.is_open()) return;
+  file_.close();  // a failed write or close leaves the stream failed
+  if (file_.fail()) log_failed = true;
 }
 
 void run_log::out(std::string_view text, bool flush) {
-  std::cout.write(text.data(), text.size());
+  // A failed write leaves std::cout failed, and finish_run() reports it.
+  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (flush) std::cout.flush();
 }
 
 void run_log::log(std::string_view text, bool flush) {
   if (!file_.is_open()) return;
-  file_.write(text.data(), text.size());
+  file_.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (flush) file_.flush();
 }
 
 void run_log::both(std::string_view text, bool flush) {
   out(text, flush);
   log(text, flush);
+}
+
+int finish_run(int status) {
+  if (log_failed) {
+    std::cout << "Can't write " << log_file << std::endl;
+    status = 1;
+  }
+  std::cout.flush();
+  if (std::cout.fail()) {
+    static const char kMessage[] = "Can't write standard output\n";
+    append_to_log(kMessage);
+    if (::write(2, kMessage, sizeof kMessage - 1) < 0) {
+    }
+    status = 1;
+  }
+  return status;
+}
+
+int out_of_memory() {
+  static const char kMessage[] = "Not enough memory\n";
+  std::cout << kMessage << std::flush;
+  append_to_log(kMessage);
+  return 1;
 }
 
 // Opens for reading without blocking on a named pipe; -1 for a directory.
@@ -142,7 +188,8 @@ namespace {
 
 struct fd_status {
   int fd = -1;
-  int error = 0;  // first errno seen, 0 when none
+  int error = 0;       // first errno seen, 0 when none
+  std::string prefix;  // bytes read ahead to tell gzip data, handed on first
 };
 
 struct checked_source {
@@ -151,6 +198,12 @@ struct checked_source {
   std::shared_ptr<fd_status> st;
   std::streamsize read(char* s, std::streamsize n) {
     if (st->error) return -1;
+    if (!st->prefix.empty()) {
+      size_t k = std::min(st->prefix.size(), static_cast<size_t>(n));
+      std::memcpy(s, st->prefix.data(), k);
+      st->prefix.erase(0, k);
+      return static_cast<std::streamsize>(k);
+    }
     for (;;) {
       ssize_t r = ::read(st->fd, s, static_cast<size_t>(n));
       if (r > 0) return r;
@@ -282,16 +335,32 @@ line_reader::~line_reader() { close(); }
 bool line_reader::open(const std::string& name, bool compressed) {
   close();
   name_ = name;
+  by_content_ = false;
   compressed_ = compressed;
-  backend_ = backend::chain;
   return start();
 }
 
 bool line_reader::open_by_content(const std::string& name) {
   close();
   name_ = name;
-  backend_ = backend::zlib;
+  by_content_ = true;
   return start();
+}
+
+// Reads up to n bytes, fewer only at the end of the file; -1 on an error.
+static long read_full(int fd, char* dst, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::read(fd, dst + got, n - got);
+    if (r > 0) {
+      got += static_cast<size_t>(r);
+    } else if (r == 0) {
+      break;
+    } else if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return static_cast<long>(got);
 }
 
 bool line_reader::start() {
@@ -303,41 +372,40 @@ bool line_reader::start() {
   eof_ = false;
   had_newline_ = false;
   if (buf_.empty()) buf_.resize(kReadBlock);
-  // A pipe gives its text once: a second pass would wait for a writer that
-  // never comes, or read nothing and lose every line.
-  static std::vector<std::pair<dev_t, ino_t>> pipes_read;
-  struct stat ps;
-  if (stat(name_.c_str(), &ps) == 0 && S_ISFIFO(ps.st_mode)) {
-    auto id = std::make_pair(ps.st_dev, ps.st_ino);
-    if (std::find(pipes_read.begin(), pipes_read.end(), id) != pipes_read.end()) {
-      error_ = "Can't read " + name_ + "\n";
-      return false;
-    }
-    pipes_read.push_back(id);
-  }
   int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";
     return false;
   }
-  if (backend_ == backend::zlib) {
-    gz_ = gzdopen(fd, "rb");
-    if (!gz_) {
-      ::close(fd);
-      error_ = "Can't open " + name_ + "\n";
-      return false;
-    }
-    gzbuffer(gz_, 1 << 17);
-    return true;
-  }
   struct stat st;
-  bool empty_file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+  const bool known = fstat(fd, &st) == 0;
+  once_only_ = known && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
   chain_ = std::make_unique<chain_state>();
   chain_->st->fd = fd;
-  // A 0-byte file under a gzip name is an empty file left by older runs, not damage.
+  bool gzip = compressed_;
+  if (by_content_) {
+    // gzip data starts with its magic number; anything else is plain text,
+    // and the bytes read to tell stay the first of it.
+    char head[2];
+    long got = read_full(fd, head, 2);
+    if (got < 0) {
+      error_ = "Can't read " + name_ + "\n";
+      return false;
+    }
+    gzip = got == 2 && head[0] == '\x1f' && head[1] == '\x8b';
+    if (gzip) {
+      chain_->st->prefix.assign(head, 2);
+    } else {
+      std::memcpy(buf_.data(), head, static_cast<size_t>(got));
+      end_ = static_cast<size_t>(got);
+    }
+  } else if (known && S_ISREG(st.st_mode) && st.st_size == 0) {
+    // A 0-byte file under a gzip name is an empty file left by older runs, not damage.
+    gzip = false;
+  }
   // Plain text is read straight into our own buffer: the chain would only
   // copy it once more.
-  plain_ = !compressed_ || empty_file;
+  plain_ = !gzip;
   if (plain_) return true;
   chain_->in.push(checked_gzip_decompressor{}, 4096);
   chain_->in.push(checked_source{chain_->st}, kChainBuffer);
@@ -345,35 +413,20 @@ bool line_reader::start() {
 }
 
 bool line_reader::rewind() {
-  if (backend_ == backend::none) return false;
-  if (backend_ == backend::zlib) {
-    line_number_ = 0;
-    return seek(0);
+  if (!chain_) return false;
+  if (once_only_) {
+    // Its text is gone: a second pass would read nothing and lose every line.
+    error_ = "Can't read " + name_ + "\n";
+    pending_error_ = false;
+    return false;
   }
   chain_.reset();
   return start();
 }
 
-void line_reader::close() {
-  chain_.reset();
-  if (gz_) {
-    gzclose(gz_);
-    gz_ = nullptr;
-  }
-}
+void line_reader::close() { chain_.reset(); }
 
 long line_reader::read_some(char* dst, size_t n) {
-  if (backend_ == backend::zlib) {
-    if (!gz_) return 0;
-    int r = gzread(gz_, dst, static_cast<unsigned>(n));
-    int err = Z_OK;
-    gzerror(gz_, &err);
-    if (r < 0 || (err != Z_OK && r == 0)) {
-      error_ = (err == Z_ERRNO ? "Can't read " : "Damaged gzip file: ") + name_ + "\n";
-      return -1;
-    }
-    return r;
-  }
   if (!chain_) return 0;
   if (plain_) {
     checked_source source{chain_->st};
@@ -468,18 +521,36 @@ std::string line_reader::bad_line(std::string_view reason) const {
 }
 
 bool line_reader::seek(uint64_t offset) {
-  if (backend_ != backend::zlib || !gz_ || failed()) return false;
+  if (!chain_ || failed()) return false;
   if (offset >= buf_offset_ && offset <= buf_offset_ + end_) {
     pos_ = static_cast<size_t>(offset - buf_offset_);
     return true;
   }
-  if (gzseek(gz_, static_cast<z_off_t>(offset), SEEK_SET) < 0) {
-    error_ = "Damaged gzip file: " + name_ + "\n";
-    return false;
+  if (plain_) {
+    if (lseek(chain_->st->fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+      error_ = "Can't read " + name_ + "\n";
+      return false;
+    }
+    buf_offset_ = offset;
+    pos_ = end_ = 0;
+    eof_ = false;
+    return true;
   }
-  buf_offset_ = offset;
-  pos_ = end_ = 0;
-  eof_ = false;
+  if (offset < buf_offset_) {
+    const uint64_t line = line_number_;
+    if (!rewind()) return false;
+    line_number_ = line;
+  }
+  // Decompress forward until the buffer holds the offset.
+  while (buf_offset_ + end_ < offset) {
+    pos_ = end_;
+    if (!fill()) {
+      if (error_.empty()) error_ = "Can't read " + name_ + "\n";
+      eof_ = true;
+      return false;
+    }
+  }
+  pos_ = static_cast<size_t>(offset - buf_offset_);
   return true;
 }
 

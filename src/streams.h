@@ -13,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include <zlib.h>
-
 // Path of the log file for the whole process; "trevlin.log" unless --log names another.
 extern std::string log_file;
 
@@ -26,18 +24,26 @@ bool is_gzip_name(const std::string& name);
 bool same_file(const std::string& a, const std::string& b);
 
 // The log of one run and the "both" convention: standard output first, then
-// the same text in the log.
+// the same text in the log. A failed write to either never stops a mode: it
+// is remembered for finish_run(), so the mode still completes its files.
 class run_log {
  public:
+  run_log() = default;
+  ~run_log() { close(); }
+  run_log(const run_log&) = delete;
+  run_log& operator=(const run_log&) = delete;
+
   // Opens log_file for writing, truncating it. False when it cannot be opened;
   // the caller prints the message.
   bool open_truncate();
   // Opens log_file for appending, as every mode does first. On failure prints
   // "Can't open log file: PATH" to standard output and returns false.
   bool open_append();
+  // Closes the log; a write that failed on the way is remembered.
   void close();
 
   // Standard output, then the log; flush=true for lines that end with a flush.
+  // Standard output is written here and nowhere else in the modes.
   void both(std::string_view text, bool flush = false);
   void out(std::string_view text, bool flush = false);
   void log(std::string_view text, bool flush = false);
@@ -45,6 +51,15 @@ class run_log {
  private:
   std::ofstream file_;
 };
+
+// The end of every run, in main: when the log or standard output could not be
+// written, prints "Can't write LOG" to standard output, or "Can't write
+// standard output" to the log and standard error, and returns 1; else status.
+int finish_run(int status);
+
+// An allocation failed somewhere in the run: "Not enough memory" to standard
+// output, and to the log once the run has one. Returns 1.
+int out_of_memory();
 
 // Checks that every non-empty name can be opened for reading (and is not a
 // directory). Prints "Can't open NAME" to both for each one that cannot.
@@ -57,9 +72,9 @@ bool check_inputs(run_log& log, const std::vector<std::string>& names);
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
                    const std::vector<std::string>& inputs);
 
-// Line-by-line reader over a file, through gzip when asked (stream chain) or
-// by content (zlib's gzip file reader). Lines of any length; no allocation
-// per line. A returned line stays valid until the next call.
+// Line-by-line reader over a file, plain or gzip (every member, checked to
+// the end: bytes after the last member are damage). Lines of any length; no
+// allocation per line. A returned line stays valid until the next call.
 class line_reader {
  public:
   line_reader();
@@ -67,14 +82,14 @@ class line_reader {
   line_reader(const line_reader&) = delete;
   line_reader& operator=(const line_reader&) = delete;
 
-  // Opens the file through the stream chain, through gzip when compressed.
-  // A 0-byte file reads as empty even when compressed. False: error() says
-  // "Can't open NAME".
+  // Opens the file, through gzip when compressed. A 0-byte file reads as
+  // empty even when compressed. False: error() says "Can't open NAME".
   bool open(const std::string& name, bool compressed);
-  // Opens with zlib's reader, which decompresses gzip data and copies any
-  // other file unchanged, whatever its name.
+  // Opens the file through gzip when it starts with the gzip magic number,
+  // else as plain text, whatever its name.
   bool open_by_content(const std::string& name);
-  // Starts again at the first line (a second pass over the same file).
+  // Starts again at the first line (a second pass over the same file). A pipe
+  // gives its text once: False, with error() "Can't read NAME".
   bool rewind();
   void close();
 
@@ -88,7 +103,8 @@ class line_reader {
   uint64_t line_number() const { return line_number_; }
 
   // Offset in the uncompressed text where the next line starts, and a move
-  // there (open_by_content only). seek() leaves line_number() unchanged.
+  // there; seek() leaves line_number() unchanged. Backwards in gzip data it
+  // decompresses again from the start.
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
@@ -101,17 +117,16 @@ class line_reader {
   const std::string& name() const { return name_; }
 
  private:
-  enum class backend { none, chain, zlib };
   bool start();
   bool fill();
   long read_some(char* dst, size_t n);
 
   struct chain_state;
   std::unique_ptr<chain_state> chain_;
-  gzFile gz_ = nullptr;
-  backend backend_ = backend::none;
-  bool compressed_ = false;
-  bool plain_ = false;  // read from the file itself, without the chain
+  bool by_content_ = false;
+  bool compressed_ = false;  // as asked by open(); by content, as the file starts
+  bool plain_ = false;       // read from the file itself, without the chain
+  bool once_only_ = false;   // a pipe: no second pass
   std::string name_;
   std::string error_;
   std::vector<char> buf_;

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gen_line.h"
 #include "streams.h"
 #include "text.h"
 
@@ -195,26 +196,6 @@ inline char* format_read_probability(char* out, const probability& p) {
   return format_probability(out, p.value());
 }
 
-// Why a GEN line cannot be used; called only once the fast parse has failed.
-std::string bad_line_reason(std::string_view line, long long samples) {
-  std::vector<std::string_view> fields;
-  split_fields(line, fields);
-  if (fields.size() < 5) return "fewer than 5 fields";
-  int32_t position;
-  if (!parse_int32(fields[2], position)) return "position is not a 32-bit integer";
-  unsigned long long expected = 5 + 3 * static_cast<unsigned long long>(samples < 0 ? 0 : samples);
-  if (fields.size() != expected)
-    return int_text(static_cast<long long>(fields.size())) + " fields, expected " +
-           int_text(static_cast<long long>(expected));
-  for (size_t i = 5; i < fields.size(); ++i) {
-    double v;
-    const char* b = fields[i].data();
-    const char* e = b + fields[i].size();
-    if (parse_probability(b, e, v) != e) return "field " + int_text(static_cast<long long>(i + 1)) + " is not a number";
-  }
-  return "cannot be read";
-}
-
 // One GEN line, split in place: five leading fields and 3N probabilities.
 struct gen_line {
   std::string_view snp_id, rs_id, allele_a, allele_b;
@@ -302,7 +283,6 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
       log.both(gen.error(), true);
       return 1;
     }
-    gen.close();
   }
   log.both("Number of input samples: " + int_text(input_samples) + "\n", true);
 
@@ -401,14 +381,13 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     for (long long k = 0; k < samples; ++k) written[static_cast<size_t>(k)] = k;
   }
 
+  if (!gen.rewind()) {
+    log.both(gen.error(), true);
+    return 1;
+  }
   text_writer out;
   if (!out.open(out_gen, gen_gz)) {
     log.both(out.error(), true);
-    return 1;
-  }
-  if (!gen.open(gen_file, gen_gz)) {
-    log.both(gen.error(), true);
-    out.close();
     return 1;
   }
 
@@ -422,7 +401,8 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
     if (is_blank(line)) continue;
     // The whole line must hold 5 + 3N fields, numbers from the sixth on.
     if (input_samples < 0 || !parse_gen_line(line, g, values)) {
-      log.both(gen.bad_line(bad_line_reason(line, input_samples)), true);
+      const uint64_t n = input_samples < 0 ? 0 : static_cast<uint64_t>(input_samples);
+      log.both(gen.bad_line(strict_line_fault(line, n)), true);
       out.close();
       return 1;
     }

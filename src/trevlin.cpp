@@ -2,8 +2,14 @@
 // checks, default output names, help texts and dispatch.
 #include "trevlin.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <new>
+#include <stdexcept>
+
+#include <fcntl.h>
 
 #include "gen_to_ped.h"
 #include "merge.h"
@@ -472,7 +478,22 @@ int dispatch(option_values& v) {
 
 #ifndef TREVLIN_NO_MAIN
 int main(int argc, char** argv) {
+  // A closed standard descriptor would be taken by the next file opened (the
+  // log included), and messages meant for the terminal would land in it.
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  // A reader that goes away must not kill the run before its files are done:
+  // the failed write is reported at the end instead.
+  signal(SIGPIPE, SIG_IGN);
   std::ios::sync_with_stdio(false);
-  return run(argc, argv);
+  int status;
+  try {
+    status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    status = out_of_memory();
+  } catch (const std::length_error&) {
+    status = out_of_memory();
+  }
+  return finish_run(status);
 }
 #endif

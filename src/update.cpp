@@ -1,18 +1,17 @@
 #include "update.h"
 
-#include <iostream>
-
 #include "streams.h"
 
 int update_pheno_cov(std::string sample_file, std::string, std::string, bool, bool) {
+  run_log out;  // standard output only: this mode has no log
   // No file named reads as an empty one.
   if (sample_file.empty()) {
-    std::cout << '\n' << std::flush;
+    out.out("\n", true);
     return 0;
   }
   line_reader in;
   if (!in.open_by_content(sample_file)) {
-    std::cout << in.error() << std::flush;
+    out.out(in.error(), true);
     return 1;
   }
   // Each line is printed with its newline and one more. The end is seen only
@@ -23,24 +22,23 @@ int update_pheno_cov(std::string sample_file, std::string, std::string, bool, bo
     bool got = in.next(line);
     if (in.failed()) break;
     if (!got) {
-      std::cout << '\n' << std::flush;
+      out.out("\n", true);
       break;
     }
-    // The text stops at a zero byte, as a C string would.
+    // The text stops at a zero byte, as a C string would; a line cut there
+    // loses its own newline.
     size_t zero = line.find('\0');
     if (zero != std::string_view::npos) {
-      std::cout.write(line.data(), zero);
-      // a line cut at a zero byte loses its own newline
-      std::cout << '\n' << std::flush;
+      out.out(line.substr(0, zero));
+      out.out("\n", true);
     } else {
-      std::cout.write(line.data(), line.size());
-      if (in.had_newline()) std::cout << '\n';
-      std::cout << '\n' << std::flush;
+      out.out(line);
+      out.out(in.had_newline() ? "\n\n" : "\n", true);
     }
     if (!in.had_newline()) break;
   }
   if (in.failed()) {
-    std::cout << in.error() << std::flush;
+    out.out(in.error(), true);
     return 1;
   }
   return 0;

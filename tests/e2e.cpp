@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,9 +64,17 @@ bool temp_dir::exists(const std::string& name) const {
 
 run_result run_trevlin(const std::string& dir, const std::vector<std::string>& args,
                        int timeout_s) {
+  run_options opt;
+  opt.timeout_s = timeout_s;
+  return run_trevlin(dir, args, opt);
+}
+
+run_result run_trevlin(const std::string& dir, const std::vector<std::string>& args,
+                       const run_options& opt) {
+  using to = run_options::stdout_to;
   run_result r;
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return r;
+  int out_pipe[2], err_pipe[2], gone[2];
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(gone) != 0) return r;
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
@@ -75,16 +84,29 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
     close(err_pipe[0]);
     int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, 0);
+    close(devnull);
+    close(gone[0]);  // its reader is gone before the tool writes
+    if (opt.out == to::dev_full) dup2(open("/dev/full", O_WRONLY), 1);
+    if (opt.out == to::gone_reader) dup2(gone[1], 1);
+    if (opt.out == to::closed) close(1);
+    close(gone[1]);
+    signal(SIGPIPE, SIG_DFL);  // as a shell starts it
+    if (opt.address_space) {
+      struct rlimit cap = {opt.address_space, opt.address_space};
+      setrlimit(RLIMIT_AS, &cap);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("trevlin"));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    alarm(static_cast<unsigned>(timeout_s));
+    alarm(static_cast<unsigned>(opt.timeout_s));
     execv(TREVLIN_BIN, argv.data());
     _exit(127);
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  close(gone[0]);
+  close(gone[1]);
   struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   int open_fds = 2;
   char buf[65536];

@@ -31,10 +31,20 @@ struct run_result {
   std::string err;    // standard error (the tool writes none)
 };
 
+// Where the child's standard output goes, and limits it runs under.
+struct run_options {
+  enum class stdout_to { capture, dev_full, gone_reader, closed };
+  stdout_to out = stdout_to::capture;
+  unsigned long address_space = 0;  // bytes; 0: no cap
+  int timeout_s = 120;
+};
+
 // Runs the tool in dir with these words after the program name, which is
 // given to it as "trevlin". Killed after timeout_s seconds.
 run_result run_trevlin(const std::string& dir, const std::vector<std::string>& args,
                        int timeout_s = 120);
+run_result run_trevlin(const std::string& dir, const std::vector<std::string>& args,
+                       const run_options& opt);
 
 // The echo line the tool prints first: "trevlin" and the words, then "\n".
 std::string echo_line(const std::vector<std::string>& args);

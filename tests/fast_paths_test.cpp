@@ -216,7 +216,7 @@ TEST(FastPaths, CallingStillRejectsWhatIsNotANumber) {
     dir.write("in.sample", "ID_1 ID_2 missing\n0 0 0\na a 0\nb b 0\n");
     run_result r = run_trevlin(dir.path(), {"-G", "--g", "in.gen", "--s", "in.sample"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Bad line 1 in in.gen: a probability is not a number\n"),
+    EXPECT_NE(r.out.find("Bad line 1 in in.gen: field 10 is not a number\n"),
               std::string::npos)
         << r.out;
   }

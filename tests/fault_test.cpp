@@ -202,6 +202,109 @@ TEST(Fault, GzipInputWithAFlippedByte) {
   }
 }
 
+TEST(Fault, GzipInputWithBytesAfterTheLastMember) {
+  for (const gz_row& g : gz_rows()) {
+    for (const std::string& tail : {std::string("GARBAGE\n"), std::string(16, '\0'),
+                                    std::string("\x1f\x8b")}) {
+      temp_dir d;
+      write_inputs(d, false);
+      d.write(g.file, gzip_bytes(g.text) + tail);
+      expect_failure(d, g.args, "Damaged gzip file: " + g.file + "\n", g.logged);
+    }
+  }
+}
+
+// The same fault in a GEN line gets the same reason from every mode.
+TEST(Fault, MalformedGenLineInEveryMode) {
+  const std::vector<words> modes = {{"-S", "--g", "in.gen", "--start", "0"},
+                                    {"-G", "--g", "in.gen", "--s", "in.sample"},
+                                    {"-M", "--g", "in.gen", "--s", "in.sample", "--og", "m.gen", "--os", "m.sample"},
+                                    {"-O", "--g", "in.gen", "--strand", "strand"}};
+  struct row {
+    std::string line, reason;
+    size_t modes;  // the first this many modes read the line strictly
+  };
+  const std::vector<row> rows = {{"b r", "fewer than 5 fields", 4},
+                                 {"s r 1x A G 1 0 0", "position is not a 32-bit integer", 4},
+                                 {"s r 200 A G 1 0", "7 fields, expected 8", 2},
+                                 {"s r 200 A G 1 0 x", "field 8 is not a number", 2}};
+  for (const row& r : rows) {
+    for (size_t m = 0; m < r.modes; ++m) {
+      temp_dir d;
+      write_inputs(d, false);
+      d.write("in.gen", "snp1 rs1 100 A G 1 0 0\n" + r.line + "\n");
+      expect_failure(d, modes[m], "Bad line 2 in in.gen: " + r.reason + "\n");
+    }
+  }
+}
+
+// The log or standard output cannot be written: every mode still finishes its
+// files as usual, then ends with status 1 and says so where it still can. A
+// closed standard output is /dev/null, never the log.
+TEST(Fault, LogOrStandardOutputCannotBeWritten) {
+  using to = run_options::stdout_to;
+  struct row {
+    const char* what;
+    to out;
+    bool full_log;
+    int status;
+    std::string out_tail, err;
+  };
+  const std::string no_stdout = "Can't write standard output\n";
+  const std::vector<row> rows = {
+      {"full log", to::capture, true, 1, "Can't write /dev/full\n", ""},
+      {"full standard output", to::dev_full, false, 1, "", no_stdout},
+      {"reader gone", to::gone_reader, false, 1, "", no_stdout},
+      {"closed standard output", to::closed, false, 0, "", ""},
+  };
+  std::vector<words> runs;
+  for (char mode : {'S', 'P', 'G', 'M', 'O'}) runs.push_back(mode_words(mode, 0, "out", ""));
+  runs.push_back({"-U", "--s", "in.sample"});
+  for (const words& args : runs) {
+    temp_dir ref;
+    write_inputs(ref, false);
+    run_result expected = run_trevlin(ref.path(), args);
+    ASSERT_EQ(expected.status, 0) << echo_line(args);
+    for (const row& r : rows) {
+      SCOPED_TRACE(std::string(r.what) + ": " + echo_line(args));
+      temp_dir d;
+      write_inputs(d, false);
+      words a = args;
+      if (r.full_log) a.insert(a.end(), {"--log", "/dev/full"});
+      run_options opt;
+      opt.out = r.out;
+      run_result res = run_trevlin(d.path(), a, opt);
+      EXPECT_EQ(res.status, r.status);
+      EXPECT_EQ(res.err, r.err);
+      EXPECT_EQ(d.read("out"), ref.read("out"));
+      if (r.full_log) {
+        EXPECT_TRUE(ends_with(res.out, r.out_tail)) << res.out;
+      } else {
+        EXPECT_EQ(d.read("trevlin.log"), ref.read("trevlin.log") + r.err);
+      }
+    }
+  }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Memory that runs out outside the genotype store ends the run with a
+// message, never an abort.
+TEST(Fault, MemoryRunsOut) {
+  std::string ids;
+  for (int i = 0; i < 1000000; ++i) ids += "id" + std::to_string(1000000000 + i) + "\n";
+  temp_dir d;
+  write_inputs(d, false);
+  d.write("ids", ids);
+  run_options opt;
+  opt.address_space = 48ul << 20;
+  run_result r = run_trevlin(d.path(), {"-S", "--g", "in.gen", "--inclusion", "ids"}, opt);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(ends_with(r.out, "Snp_id...\nNot enough memory\n")) << r.out;
+  EXPECT_TRUE(ends_with(d.read("trevlin.log"), "Snp_id...\nNot enough memory\n"));
+  EXPECT_EQ(r.err, "");
+}
+#endif
+
 // Feeds a named pipe once, from a thread, while the tool runs.
 class pipe_feeder {
  public:

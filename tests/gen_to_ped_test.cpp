@@ -116,7 +116,7 @@ TEST(GenToPed, SampleCountFromFirstLine) {
     run_case(fail_case(fields + " fields",
                        {{"in.gen", "s r 1 A C" + t4 + extra + "\n"}, {"in.sample", sample4}},
                        args, run_text(args, 4, 1, "", ""),
-                       "Bad line 1 in in.gen: expected 17 fields, found " + fields + "\n"));
+                       "Bad line 1 in in.gen: " + fields + " fields, expected 17\n"));
   }
   std::string head = echo_line(args) + "Count SNPs and samples...\n";
   for (std::string line : {"s r 1", "s r 1 A"})
@@ -237,19 +237,19 @@ TEST(GenToPed, BadInput) {
                        "Sample...\n",
                 "SAMPLE file in.sample has 1 samples, GEN file has 2\n"),
       gen_fail("short line", ok_line + "\ns rs2 20 A C 1 0 0 0 0\n", 2,
-               "Bad line 3 in in.gen: expected 11 fields, found 10\n"),
+               "Bad line 3 in in.gen: 10 fields, expected 11\n"),
       gen_fail("long line", ok_line + "s rs2 20 A C 1 0 0 0 0 1 0\n", 2,
-               "Bad line 2 in in.gen: expected 11 fields, found 12\n"),
+               "Bad line 2 in in.gen: 12 fields, expected 11\n"),
       gen_fail("few leading", ok_line + "s rs2 20 A\n", 2,
-               "Bad line 2 in in.gen: expected 11 fields, found 4\n"),
+               "Bad line 2 in in.gen: fewer than 5 fields\n"),
       gen_fail("position", "s rs1 10x A C 1 0 0 0 0 1\n", 1,
                "Bad line 1 in in.gen: position is not a 32-bit integer\n"),
       gen_fail("big position", "s rs1 2147483648 A C 1 0 0 0 0 1\n", 1,
                "Bad line 1 in in.gen: position is not a 32-bit integer\n"),
       gen_fail("probability", "s rs1 10 A C 1 0 0 0 0,5 1\n", 1,
-               "Bad line 1 in in.gen: a probability is not a number\n"),
+               "Bad line 1 in in.gen: field 10 is not a number\n"),
       gen_fail("nan probability", "s rs1 10 A C 1 0 0 nan inf 0\n", 1,
-               "Bad line 1 in in.gen: a probability is not a number\n"),
+               "Bad line 1 in in.gen: field 9 is not a number\n"),
   };
   for (const e2e_case& c : rows) run_case(c);
   auto same = g2p({"--map", "in.sample"});

@@ -177,10 +177,10 @@ TEST(Orient, Failures) {
                     kStrand + "Can't open s.txt\n");
   c.absent = {"a.gen.orient"};
   run_case(c);
-  c = fail("no GEN file", {{"s.txt", "100 +\n"}}, orient_args("a.gen.gz", "s.txt"),
-           kStrand + kGen + "Can't open a.gen.gz\n");
-  c.outputs = {{"a.gen.orient.gz", ""}};
-  c.gzipped = {{"a.gen.orient.gz", true}};
+  // The GEN input is tried first: an existing output is not emptied.
+  c = fail("no GEN file", {{"s.txt", "100 +\n"}, {"a.gen.orient.gz", "kept\n"}},
+           orient_args("a.gen.gz", "s.txt"), kStrand + kGen + "Can't open a.gen.gz\n");
+  c.outputs = {{"a.gen.orient.gz", "kept\n"}};
   run_case(c);
   c = fail("output not creatable", {{"a.gen.gz", gen}, {"s.txt", "100 F\n"}},
            orient_args("a.gen.gz", "s.txt", {"--og", "no/b.gen"}),
@@ -204,7 +204,7 @@ TEST(Orient, Failures) {
   struct bad { std::string gen, progress, msg; };
   const std::string not_int = "position is not a 32-bit integer\n";
   for (const bad& b : std::vector<bad>{
-           {"s1 r1 100 A G 1 0 0\n\n \t\ns2 r2 200 A\n", "0\n", "4 in a.gen: fewer than five fields\n"},
+           {"s1 r1 100 A G 1 0 0\n\n \t\ns2 r2 200 A\n", "0\n", "4 in a.gen: fewer than 5 fields\n"},
            {"s1 r1 1e3 A G 1 0 0\n", "", "1 in a.gen: " + not_int},
            {"s1 r1 100x A G 1 0 0\n", "", "1 in a.gen: " + not_int},
            {"s1 r1 2147483648 A G\n", "", "1 in a.gen: " + not_int}}) {

@@ -1,0 +1,32 @@
+#include "gen_line.h"
+
+#include "text.h"
+
+const char* read_gen_head(std::string_view line, gen_head& h) {
+  field_cursor c(line);
+  std::string_view position;
+  if (!(c.next(h.snp_id) && c.next(h.rs_id) && c.next(position) && c.next(h.allele_a) &&
+        c.next(h.allele_b)))
+    return "fewer than 5 fields";
+  if (!parse_int32(position, h.position)) return "position is not a 32-bit integer";
+  h.rest = c.rest;
+  return nullptr;
+}
+
+std::string strict_line_fault(std::string_view line, uint64_t samples) {
+  gen_head h;
+  if (const char* reason = read_gen_head(line, h)) return reason;
+  const uint64_t expected = 5 + 3 * samples;
+  uint64_t fields = 5;
+  field_cursor c(h.rest);
+  std::string_view f;
+  while (c.next(f)) ++fields;
+  if (fields != expected)
+    return int_text(static_cast<long long>(fields)) + " fields, expected " +
+           int_text(static_cast<long long>(expected));
+  c = field_cursor(h.rest);
+  double v;
+  for (uint64_t k = 6; c.next(f); ++k)
+    if (!parse_double(f, v)) return "field " + int_text(static_cast<long long>(k)) + " is not a number";
+  return "cannot be read";
+}
