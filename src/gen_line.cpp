@@ -1,7 +1,5 @@
 #include "gen_line.h"
 
-#include "text.h"
-
 const char* read_gen_head(std::string_view line, gen_head& h) {
   field_cursor c(line);
   std::string_view position;
@@ -11,6 +9,17 @@ const char* read_gen_head(std::string_view line, gen_head& h) {
   if (!parse_int32(position, h.position)) return "position is not a 32-bit integer";
   h.rest = c.rest;
   return nullptr;
+}
+
+// Any other number: a sign or exponent, or more than 15 digits.
+bool probability_reader::next_general(probability& v) {
+  const char* q = p_;
+  while (q < end_ && !is_space(*q)) ++q;
+  if (!parse_double(std::string_view(p_, static_cast<size_t>(q - p_)), v.v)) return false;
+  v.decimals = -1;
+  v.negative = false;
+  p_ = q;
+  return true;
 }
 
 std::string strict_line_fault(std::string_view line, uint64_t samples) {

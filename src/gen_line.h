@@ -1,11 +1,18 @@
-// One GEN line, read in place: the five leading fields and the probability
+// One GEN line, read in place: the five leading fields, then the probability
 // fields after them. Every mode reads its GEN lines here, so that a fault in
 // a line is worded the same everywhere.
+//
+// How strict a mode is stays its own choice: -S and -G need exactly 5 + 3N
+// fields and a number in each probability field (read_strict); -M takes the
+// numbers up to the first field that is not one, and -O copies the words
+// without reading them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "text.h"
 
 // The leading fields of a GEN line.
 struct gen_head {
@@ -17,6 +24,69 @@ struct gen_head {
 // Reads the five leading fields of a non-blank line. Returns nullptr, or the
 // "Bad line" reason when they cannot be read.
 const char* read_gen_head(std::string_view line, gen_head& h);
+
+// One probability as read. A short plain decimal keeps its digits, its value
+// being m / 10^decimals (negative: its opposite); any other number has
+// decimals -1 and its value in v.
+struct probability {
+  uint64_t m;
+  int decimals;
+  bool negative;
+  double v;
+  double value() const {
+    return decimals < 0 ? v : short_decimal_value(m, static_cast<unsigned>(decimals), negative);
+  }
+};
+
+// Walks the probability fields of a line, left to right.
+class probability_reader {
+ public:
+  explicit probability_reader(std::string_view rest)
+      : p_(rest.data()), end_(rest.data() + rest.size()) {}
+
+  // Reads the next field into v. False at the end of the line, or at a field
+  // that is not a number (which then stays unread).
+  bool next(probability& v) {
+    while (p_ < end_ && is_space(*p_)) ++p_;
+    if (p_ == end_) return false;
+    unsigned decimals;
+    if (const char* q = scan_common_field(p_, end_, v.m, decimals)) {
+      v.decimals = static_cast<int>(decimals);
+      v.negative = false;
+      p_ = q;
+      return true;
+    }
+    const char* q = scan_short_decimal(p_, end_, v.m, decimals, v.negative);
+    if (q && (q == end_ || is_space(*q))) {
+      v.decimals = static_cast<int>(decimals);
+      p_ = q;
+      return true;
+    }
+    return next_general(v);
+  }
+
+  // True when nothing but white space is left.
+  bool done() {
+    while (p_ < end_ && is_space(*p_)) ++p_;
+    return p_ == end_;
+  }
+
+ private:
+  bool next_general(probability& v);
+  const char* p_;
+  const char* end_;
+};
+
+// Reads a line that must hold its five leading fields and exactly
+// `count` numbers after them. False at any fault; strict_line_fault() then
+// words it.
+inline bool read_strict(std::string_view line, gen_head& h, probability* values, uint64_t count) {
+  if (read_gen_head(line, h)) return false;
+  probability_reader r(h.rest);
+  for (uint64_t i = 0; i < count; ++i)
+    if (!r.next(values[i])) return false;
+  return r.done();
+}
 
 // The "Bad line" reason for a line that must hold 5 + 3 * samples fields with
 // a number in each from the sixth on; faults are looked for in that order.

@@ -125,19 +125,6 @@ inline char* format_probability(char* out, double v) {
   return std::to_chars(out, out + 400, v, std::chars_format::fixed, decimals).ptr;
 }
 
-// One probability as read: a short plain decimal keeps its digits, so that
-// the usual values are written without a round trip through a double;
-// decimals is -1 for any other number, held in v.
-struct probability {
-  uint64_t m;
-  int decimals;
-  bool negative;
-  double v;
-  double value() const {
-    return decimals < 0 ? v : short_decimal_value(m, static_cast<unsigned>(decimals), negative);
-  }
-};
-
 // Splits digits into whole part and fraction at a constant power of ten.
 template <uint64_t Ten>
 inline void split_digits(uint64_t m, uint64_t& whole, uint64_t& frac) {

@@ -180,3 +180,44 @@ inline std::string int_text(long long v) {
   append_int(s, v);
   return s;
 }
+
+// Products of two 64-bit counts (bytes of a genotype store) need 128 bits.
+__extension__ typedef unsigned __int128 uint128;
+
+inline void append_uint128(std::string& out, uint128 v) {
+  char tmp[40];
+  char* p = tmp + sizeof tmp;
+  do {
+    *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+    v /= 10;
+  } while (v);
+  out.append(p, tmp + sizeof tmp);
+}
+
+inline std::string uint128_text(uint128 v) {
+  std::string s;
+  append_uint128(s, v);
+  return s;
+}
+
+// Number of fields of a line.
+inline uint64_t count_fields(std::string_view line) {
+  field_cursor c(line);
+  std::string_view f;
+  uint64_t n = 0;
+  while (c.next(f)) ++n;
+  return n;
+}
+
+// The complementary base of an allele: "A" and "T", "C" and "G", as whole
+// texts, case-sensitive; empty for any other text, which matches no allele.
+inline std::string_view complement(std::string_view allele) {
+  if (allele.size() != 1) return {};
+  switch (allele[0]) {
+    case 'A': return "T";
+    case 'C': return "G";
+    case 'G': return "C";
+    case 'T': return "A";
+    default: return {};
+  }
+}

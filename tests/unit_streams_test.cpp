@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e.h"
+#include "gen_line.h"
 #include "streams.h"
 #include "text.h"
 
@@ -217,6 +218,56 @@ TEST(Text, FieldsAndNumbers) {
     s += ' ';
   }
   EXPECT_EQ(s, "1 0.333333 1e-05 0 1.23457e+08 -0.25 ");
+}
+
+// One GEN line through the shared reader: its five leading fields, then the
+// numbers a tolerant reader takes (up to the first word that is not one), and
+// whether a strict reader of one sample takes the line, or its reason.
+TEST(Text, GenLines) {
+  struct row {
+    std::string line;
+    std::string fault;    // of the leading fields; "" when they read
+    std::string numbers;  // what a tolerant reader takes, each value and a blank
+    std::string strict;   // "" when a strict reader of one sample takes it
+  };
+  const std::vector<row> rows = {
+      {"s r 100 A G 1 0 0", "", "1 0 0 ", ""},
+      {"s\tr  +0100 A G\t0.953 0.047 0\r", "", "0.953 0.047 0 ", ""},
+      {"s r -5 AT - 1e-04 0.5 -0", "", "0.0001 0.5 -0 ", ""},
+      {"s r 100 A G 1 0", "", "1 0 ", "7 fields, expected 8"},
+      {"s r 100 A G 1 0 0 1", "", "1 0 0 1 ", "9 fields, expected 8"},
+      {"s r 100 A G 1 x 0", "", "1 ", "field 7 is not a number"},
+      {"s r 100 A G 1 nan 0", "", "1 ", "field 7 is not a number"},
+      {"s r 100 A G 1 0 0.5x", "", "1 0 ", "field 8 is not a number"},
+      {"s r 100 A", "fewer than 5 fields", "", "fewer than 5 fields"},
+      {"s r 100x A G 1 0 0", "position is not a 32-bit integer", "",
+       "position is not a 32-bit integer"},
+      {"s r 2147483648 A G 1 0 0", "position is not a 32-bit integer", "",
+       "position is not a 32-bit integer"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.line);
+    gen_head h;
+    const char* fault = read_gen_head(r.line, h);
+    EXPECT_EQ(fault ? fault : "", r.fault);
+    if (!fault) {
+      EXPECT_EQ(h.snp_id, "s");
+      probability_reader numbers(h.rest);
+      probability v;
+      std::string taken;
+      while (numbers.next(v)) {
+        append_double(taken, v.value());
+        taken += ' ';
+      }
+      EXPECT_EQ(taken, r.numbers);
+    }
+    probability values[3];
+    const bool strict = read_strict(r.line, h, values, 3);
+    EXPECT_EQ(strict, r.strict.empty());
+    if (!strict) {
+      EXPECT_EQ(strict_line_fault(r.line, 1), r.strict);
+    }
+  }
 }
 
 }  // namespace
