@@ -13,17 +13,11 @@
 
 namespace {
 
-// Whole-text complement; anything outside the four bases stays as read, so
-// an odd allele never turns into an empty field.
-std::string_view complement(std::string_view allele) {
-  if (allele.size() != 1) return allele;
-  switch (allele[0]) {
-    case 'A': return "T";
-    case 'C': return "G";
-    case 'G': return "C";
-    case 'T': return "A";
-    default: return allele;
-  }
+// The complement on the minus strand; an allele outside the four bases
+// stays as read, so an odd allele never turns into an empty field.
+std::string_view minus_strand(std::string_view allele) {
+  std::string_view c = complement(allele);
+  return c.empty() ? allele : c;
 }
 
 // Reads an int the way a stream does: leading white space, an optional sign,
@@ -97,8 +91,8 @@ bool single_blank_words(const char* p, const char* e, size_t& words) {
 void orient_snp(std::string_view rest, std::string_view allele_a, std::string_view allele_b,
                 bool minus, bool order, std::string& out) {
   if (minus) {
-    allele_a = complement(allele_a);
-    allele_b = complement(allele_b);
+    allele_a = minus_strand(allele_a);
+    allele_b = minus_strand(allele_b);
   }
   // string_view compares as unsigned bytes, a shorter prefix first.
   bool swap = order && allele_b < allele_a;
@@ -135,15 +129,127 @@ void orient_snp(std::string_view rest, std::string_view allele_a, std::string_vi
   }
 }
 
+// The strand pass: every line's position and orientation, in file order;
+// lines with another orientation are reported and add nothing.
+bool read_strand_file(run_log& log, const std::string& name, strand_table& table) {
+  line_reader in;
+  if (!in.open(name, is_gzip_name(name))) {
+    log.both(in.error(), true);
+    return false;
+  }
+  std::string msg;
+  std::string_view line;
+  while (in.next(line)) {
+    int32_t position = 0;
+    std::string_view orientation;
+    std::string_view rest = line;
+    if (read_leading_int(rest, position)) {
+      field_cursor c(rest);
+      c.next(orientation);
+    } else {
+      position = 0;  // a line without a position never borrows another line's
+    }
+    if (orientation == "+" || orientation == "-") {
+      table.emplace_back(position, orientation[0]);
+    } else {
+      msg.assign("Unknown orientation: ");
+      msg.append(orientation.data(), orientation.size());
+      msg += ' ';
+      append_int(msg, position);
+      msg += '\n';
+      log.both(msg, true);
+    }
+  }
+  if (in.failed()) {
+    log.both(in.error(), true);
+    return false;
+  }
+  settle(table);
+  return true;
+}
+
+struct orient_counts {
+  int64_t input = 0;   // GEN lines read
+  int64_t output = 0;  // GEN lines written
+};
+
+// One GEN line: its message when the table has no orientation for it, its
+// output line unless it is left out, and every thousandth a progress line.
+void orient_line(run_log& log, const gen_head& g, char strand, bool excl, bool order,
+                 text_writer& out, orient_counts& counts, std::string& msg) {
+  if (!strand) {
+    msg.assign("No orientation for SNP: ");
+    append_int(msg, g.position);
+    msg += ' ';
+    msg.append(g.snp_id.data(), g.snp_id.size());
+    msg += ' ';
+    msg.append(g.rs_id.data(), g.rs_id.size());
+    msg += '\n';
+    log.log(msg, true);
+    log.out(msg, true);
+  }
+  if (strand || !excl) {
+    std::string& buf = out.buffer();
+    buf.append(g.snp_id.data(), g.snp_id.size());
+    buf += ' ';
+    buf.append(g.rs_id.data(), g.rs_id.size());
+    buf += ' ';
+    append_int(buf, g.position);
+    buf += ' ';
+    orient_snp(g.rest, g.allele_a, g.allele_b, strand == '-', order, buf);
+    buf += '\n';
+    out.maybe_flush();
+    ++counts.output;
+  }
+  if (counts.input % 1000 == 0) {
+    msg.clear();
+    append_int(msg, counts.input);
+    msg += '\n';
+    log.out(msg, true);
+  }
+  ++counts.input;
+}
+
+// The GEN pass. The GEN input is opened first: an output it cannot fill is
+// never created or emptied. Its open failures go to the log first.
+bool orient_gen_file(run_log& log, const std::string& gen_file, const std::string& out_gen,
+                     const strand_table& table, bool excl, bool order, orient_counts& counts) {
+  line_reader in;
+  if (!in.open(gen_file, is_gzip_name(gen_file))) {
+    log.log(in.error(), true);
+    log.out(in.error(), true);
+    return false;
+  }
+  text_writer out;
+  if (!out.open(out_gen, is_gzip_name(out_gen))) {
+    log.log(out.error(), true);
+    log.out(out.error(), true);
+    return false;
+  }
+  std::string msg;
+  std::string_view line;
+  while (in.next(line)) {
+    if (is_blank(line)) continue;
+    gen_head g;
+    if (const char* bad = read_gen_head(line, g)) {
+      log.both(in.bad_line(bad), true);
+      return false;
+    }
+    orient_line(log, g, lookup(table, g.position), excl, order, out, counts, msg);
+  }
+  if (in.failed()) {
+    log.both(in.error(), true);
+    return false;
+  }
+  return close_output(log, out);
+}
+
 }  // namespace
 
 int orient_to_strand(std::string gen_file, std::string strand_file, std::string out_gen,
                      bool excl, bool order) {
   // A compressed GEN input gets a compressed output, and the name says so.
-  bool strand_gz = is_gzip_name(strand_file);
-  bool gen_gz = is_gzip_name(gen_file);
-  if (!is_gzip_name(out_gen) && gen_gz) out_gen += ".gz";
-  bool out_gz = is_gzip_name(out_gen);
+  if (!is_gzip_name(out_gen) && is_gzip_name(gen_file)) out_gen += ".gz";
 
   run_log log;
   if (!log.open_append()) return 1;
@@ -152,116 +258,16 @@ int orient_to_strand(std::string gen_file, std::string strand_file, std::string 
 
   log.both("Processing strand file...\n");
   strand_table table;
-  {
-    line_reader in;
-    if (!in.open(strand_file, strand_gz)) {
-      log.both(in.error(), true);
-      return 1;
-    }
-    std::string msg;
-    std::string_view line;
-    while (in.next(line)) {
-      int32_t position = 0;
-      std::string_view orientation;
-      std::string_view rest = line;
-      if (read_leading_int(rest, position)) {
-        field_cursor c(rest);
-        c.next(orientation);
-      } else {
-        position = 0;  // a line without a position never borrows another line's
-      }
-      if (orientation == "+" || orientation == "-") {
-        table.emplace_back(position, orientation[0]);
-      } else {
-        msg.assign("Unknown orientation: ");
-        msg.append(orientation.data(), orientation.size());
-        msg += ' ';
-        append_int(msg, position);
-        msg += '\n';
-        log.both(msg, true);
-      }
-    }
-    if (in.failed()) {
-      log.both(in.error(), true);
-      return 1;
-    }
-  }
-  settle(table);
+  if (!read_strand_file(log, strand_file, table)) return 1;
 
   log.both("Processing GEN file...\n");
-  // The GEN input is opened first: an output it cannot fill is never created
-  // or emptied.
-  line_reader in;
-  if (!in.open(gen_file, gen_gz)) {
-    log.log(in.error(), true);
-    log.out(in.error(), true);
-    return 1;
-  }
-  text_writer out;
-  if (!out.open(out_gen, out_gz)) {
-    log.log(out.error(), true);
-    log.out(out.error(), true);
-    return 1;
-  }
+  orient_counts counts;
+  if (!orient_gen_file(log, gen_file, out_gen, table, excl, order, counts)) return 1;
 
-  int64_t input_count = 0, output_count = 0;
-  std::string msg;
-  std::string_view line;
-  while (in.next(line)) {
-    if (is_blank(line)) continue;
-    gen_head g;
-    if (const char* bad = read_gen_head(line, g)) {
-      log.both(in.bad_line(bad), true);
-      out.close();
-      return 1;
-    }
-    const std::string_view snp_id = g.snp_id, rs_id = g.rs_id;
-    const int32_t position = g.position;
-
-    char strand = lookup(table, position);
-    if (!strand) {
-      msg.assign("No orientation for SNP: ");
-      append_int(msg, position);
-      msg += ' ';
-      msg.append(snp_id.data(), snp_id.size());
-      msg += ' ';
-      msg.append(rs_id.data(), rs_id.size());
-      msg += '\n';
-      log.log(msg, true);
-      log.out(msg, true);
-    }
-    if (strand || !excl) {
-      std::string& buf = out.buffer();
-      buf.append(snp_id.data(), snp_id.size());
-      buf += ' ';
-      buf.append(rs_id.data(), rs_id.size());
-      buf += ' ';
-      append_int(buf, position);
-      buf += ' ';
-      orient_snp(g.rest, g.allele_a, g.allele_b, strand == '-', order, buf);
-      buf += '\n';
-      out.maybe_flush();
-      ++output_count;
-    }
-    if (input_count % 1000 == 0) {
-      msg.clear();
-      append_int(msg, input_count);
-      msg += '\n';
-      log.out(msg, true);
-    }
-    ++input_count;
-  }
-  if (in.failed()) {
-    log.both(in.error(), true);
-    out.close();
-    return 1;
-  }
-  if (!close_output(log, out)) return 1;
-
-  msg.assign("Input SNPs: ");
-  append_int(msg, input_count);
+  std::string msg = "Input SNPs: ";
+  append_int(msg, counts.input);
   msg += " Output SNPs: ";
-  append_int(msg, output_count);
+  append_int(msg, counts.output);
   msg += '\n';
   log.out(msg, true);
   log.close();

@@ -36,16 +36,6 @@ std::string toString(const T& t) {
   return s.str();
 }
 
-// Numbers too large for 64 bits still get an exact text in the memory line.
-std::string u128_text(unsigned __int128 v) {
-  std::string s;
-  do {
-    s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-    v /= 10;
-  } while (v != 0);
-  return s;
-}
-
 // Each non-blank line: chromosome, SNP name, distance, position, then
 // optionally two allele characters ("A G" or "AG"); only the first two
 // non-blank characters after the position count.
@@ -117,6 +107,52 @@ struct ped_pass {
   group_map& groups;
 };
 
+// Codes one PED line's allele characters into sample k's cells; white space
+// between them is optional, so "A C" and "AC" are the same pair. Returns how
+// many characters the line has (all of them counted, for the message), and
+// adds the sample's missing pairs to missing.
+uint64_t code_alleles(std::string_view alleles, ped_pass& p, size_t k, int64_t& missing) {
+  const size_t nsnps = p.snps.size();
+  const size_t n = p.samples.size();
+  const char* s = alleles.data();
+  const char* end = s + alleles.size();
+  size_t j = 0;
+  uint64_t codes = 0;
+  char c1 = 0;
+  for (; s != end; ++s) {
+    if (is_space(*s)) continue;
+    ++codes;
+    if (codes & 1) {
+      c1 = *s;
+      continue;
+    }
+    if (j == nsnps) continue;  // too many; counted for the message
+    char c2 = *s;
+    map_snp& snp = p.snps[j];
+    char* cell = p.matrix + (j * n + k) * 3;
+    ++j;
+    // Only the first character decides missingness: "A 0" is a genotype.
+    if (c1 == '0' || c1 == 'N') {
+      std::memcpy(cell, kMissing, 3);
+      ++missing;
+      continue;
+    }
+    if (snp.allele1 == '-') snp.allele1 = c1;
+    if (c1 == c2) {
+      if (c1 == snp.allele1) {
+        std::memcpy(cell, kHomFirst, 3);
+      } else {
+        std::memcpy(cell, kHomOther, 3);
+        snp.allele2 = c1;
+      }
+    } else {
+      std::memcpy(cell, kHet, 3);
+      if (snp.allele2 == '-') snp.allele2 = c1 != snp.allele1 ? c1 : c2;
+    }
+  }
+  return codes;
+}
+
 // Fills the sample table, the matrix and the groups from the PED lines.
 bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
   if (!in.rewind()) {
@@ -144,45 +180,8 @@ bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
       return false;
     }
 
-    // Allele characters: white space between them is optional, so "A C" and
-    // "AC" are the same pair.
-    const char* s = c.rest.data();
-    const char* end = s + c.rest.size();
-    size_t j = 0;
-    uint64_t codes = 0;
     int64_t missing = 0;
-    char c1 = 0;
-    for (; s != end; ++s) {
-      if (is_space(*s)) continue;
-      ++codes;
-      if (codes & 1) {
-        c1 = *s;
-        continue;
-      }
-      if (j == nsnps) continue;  // too many; counted for the message
-      char c2 = *s;
-      map_snp& snp = p.snps[j];
-      char* cell = p.matrix + (j * n + k) * 3;
-      ++j;
-      // Only the first character decides missingness: "A 0" is a genotype.
-      if (c1 == '0' || c1 == 'N') {
-        std::memcpy(cell, kMissing, 3);
-        ++missing;
-        continue;
-      }
-      if (snp.allele1 == '-') snp.allele1 = c1;
-      if (c1 == c2) {
-        if (c1 == snp.allele1) {
-          std::memcpy(cell, kHomFirst, 3);
-        } else {
-          std::memcpy(cell, kHomOther, 3);
-          snp.allele2 = c1;
-        }
-      } else {
-        std::memcpy(cell, kHet, 3);
-        if (snp.allele2 == '-') snp.allele2 = c1 != snp.allele1 ? c1 : c2;
-      }
-    }
+    const uint64_t codes = code_alleles(c.rest, p, k, missing);
     if (codes != 2 * static_cast<uint64_t>(nsnps)) {
       std::string reason;
       append_int(reason, static_cast<long long>(codes));
@@ -348,60 +347,27 @@ bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<
   return close_output(log, w);
 }
 
-int run(run_log& log, const std::string& ped_file, const std::string& map_file,
-        const std::string& out_gen, const std::string& out_sample, bool discrete_phenotype,
-        bool family, bool calvora1) {
-  const bool ped_gz = is_gzip_name(ped_file);
-  const std::vector<std::string> inputs = {ped_file, map_file};
-  if (!check_inputs(log, inputs)) return 1;
-  if (!discrete_phenotype && !check_outputs(log, {out_sample, out_gen}, inputs)) return 1;
-
-  log.both("MAP...\n");
-  std::vector<map_snp> snps;
-  if (!read_map(log, map_file, snps)) return 1;
-  std::string msg = "Number of SNPs: ";
-  append_int(msg, static_cast<long long>(snps.size()));
-  log.both(msg + "\n", true);
-
-  log.both("Count Samples...\n");
-  int64_t nsamples = 0;
-  line_reader ped;
-  if (!count_samples(log, ped, ped_file, ped_gz, nsamples)) return 1;
-  msg = "Number of samples: ";
-  append_int(msg, nsamples);
-  log.both(msg + "\n", true);
-
-  unsigned __int128 bytes = static_cast<unsigned __int128>(nsamples) * 3u * snps.size();
+// The genotype matrix, SNP-major, three bytes a cell; null when it holds no cell.
+bool allocate_matrix(run_log& log, int64_t nsamples, size_t nsnps,
+                     std::unique_ptr<char, free_deleter>& matrix) {
+  uint128 bytes = static_cast<uint128>(nsamples) * 3u * nsnps;
   log.both("memory...");
-  log.both(u128_text(bytes) + "\n", true);
-  std::unique_ptr<char, free_deleter> matrix;
-  if (bytes > 0) {
-    if (bytes <= SIZE_MAX)
-      matrix.reset(static_cast<char*>(std::calloc(static_cast<size_t>(bytes), 1)));
-    if (!matrix) {
-      log.both("Not enough memory for genotypes: " + u128_text(bytes) + "\n");
-      return 1;
-    }
-  }
+  log.both(uint128_text(bytes) + "\n", true);
+  if (bytes == 0) return true;
+  if (bytes <= SIZE_MAX)
+    matrix.reset(static_cast<char*>(std::calloc(static_cast<size_t>(bytes), 1)));
+  if (matrix) return true;
+  log.both("Not enough memory for genotypes: " + uint128_text(bytes) + "\n");
+  return false;
+}
 
-  log.both("PED...\n");
-  std::vector<sample> samples(static_cast<size_t>(nsamples));
-  group_map groups;
-  ped_pass pass{snps, samples, matrix.get(), family, discrete_phenotype, groups};
-  if (!read_ped(log, ped, pass)) return 1;
-  const size_t n = samples.size();
-
-  if (!discrete_phenotype) {
-    if (!write_sample_file(log, out_sample, ped_gz, calvora1, samples, nullptr, snps.size()))
-      return 1;
-    log.both("Output...\n");
-    if (!write_gen_file(log, out_gen, ped_gz, snps, matrix.get(), n, nullptr)) return 1;
-    return 0;
-  }
-
-  // All names are known before any file is truncated.
+// One SAMPLE/GEN pair per phenotype value, all SAMPLE files first. All names
+// are known, and checked, before any file is truncated.
+bool write_groups(run_log& log, const std::vector<std::string>& inputs,
+                  const std::string& out_gen, const std::string& out_sample, bool gz,
+                  bool calvora1, const ped_pass& p) {
   std::vector<std::string> sample_names, gen_names;
-  for (const auto& g : groups) {
+  for (const auto& g : p.groups) {
     sample_names.push_back(group_file_name(out_sample, g.first));
     gen_names.push_back(group_file_name(out_gen, g.first));
   }
@@ -414,25 +380,61 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
     std::string_view used(name.c_str());
     if (!seen.insert(used).second) {
       log.both("Phenotype groups share a file name: " + std::string(used) + "\n");
-      return 1;
+      return false;
     }
   }
-  if (!check_outputs(log, all, inputs)) return 1;
+  if (!check_outputs(log, all, inputs)) return false;
 
   size_t i = 0;
-  for (const auto& g : groups)
-    if (!write_sample_file(log, sample_names[i++], ped_gz, calvora1, samples, &g.second,
-                           snps.size()))
-      return 1;
+  for (const auto& g : p.groups)
+    if (!write_sample_file(log, sample_names[i++], gz, calvora1, p.samples, &g.second,
+                           p.snps.size()))
+      return false;
   log.both("Output...\n");
-  msg = "Number of discrete phenotypes: ";
-  append_int(msg, static_cast<long long>(groups.size()));
+  std::string msg = "Number of discrete phenotypes: ";
+  append_int(msg, static_cast<long long>(p.groups.size()));
   log.both(msg + "\n", true);
   i = 0;
-  for (const auto& g : groups)
-    if (!write_gen_file(log, gen_names[i++], ped_gz, snps, matrix.get(), n, &g.second))
-      return 1;
-  return 0;
+  for (const auto& g : p.groups)
+    if (!write_gen_file(log, gen_names[i++], gz, p.snps, p.matrix, p.samples.size(), &g.second))
+      return false;
+  return true;
+}
+
+int run(run_log& log, const std::string& ped_file, const std::string& map_file,
+        const std::string& out_gen, const std::string& out_sample, bool discrete_phenotype,
+        bool family, bool calvora1) {
+  const bool ped_gz = is_gzip_name(ped_file);
+  const std::vector<std::string> inputs = {ped_file, map_file};
+  if (!check_inputs(log, inputs)) return 1;
+  if (!discrete_phenotype && !check_outputs(log, {out_sample, out_gen}, inputs)) return 1;
+
+  log.both("MAP...\n");
+  std::vector<map_snp> snps;
+  if (!read_map(log, map_file, snps)) return 1;
+  log.both("Number of SNPs: " + int_text(static_cast<long long>(snps.size())) + "\n", true);
+
+  log.both("Count Samples...\n");
+  int64_t nsamples = 0;
+  line_reader ped;
+  if (!count_samples(log, ped, ped_file, ped_gz, nsamples)) return 1;
+  log.both("Number of samples: " + int_text(nsamples) + "\n", true);
+
+  std::unique_ptr<char, free_deleter> matrix;
+  if (!allocate_matrix(log, nsamples, snps.size(), matrix)) return 1;
+
+  log.both("PED...\n");
+  std::vector<sample> samples(static_cast<size_t>(nsamples));
+  group_map groups;
+  ped_pass pass{snps, samples, matrix.get(), family, discrete_phenotype, groups};
+  if (!read_ped(log, ped, pass)) return 1;
+
+  if (discrete_phenotype)
+    return write_groups(log, inputs, out_gen, out_sample, ped_gz, calvora1, pass) ? 0 : 1;
+  if (!write_sample_file(log, out_sample, ped_gz, calvora1, samples, nullptr, snps.size()))
+    return 1;
+  log.both("Output...\n");
+  return write_gen_file(log, out_gen, ped_gz, snps, matrix.get(), samples.size(), nullptr) ? 0 : 1;
 }
 
 }  // namespace

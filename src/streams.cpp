@@ -54,15 +54,17 @@ void append_to_log(std::string_view text) {
 }  // namespace
 
 bool run_log::open_truncate() {
-  file_.open(log_file, std::ios::out | std::ios::trunc);
+  path_ = log_file;
+  file_.open(path_, std::ios::out | std::ios::trunc);
   log_created = file_.is_open();
   return file_.is_open();
 }
 
 bool run_log::open_append() {
-  file_.open(log_file, std::ios::out | std::ios::app);
+  path_ = log_file;
+  file_.open(path_, std::ios::out | std::ios::app);
   if (file_.is_open()) return true;
-  out("Can't open log file: " + log_file + "\n", true);
+  out("Can't open log file: " + path_ + "\n", true);
   return false;
 }
 
@@ -165,7 +167,7 @@ bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
         return false;
       }
     }
-    if (same_file(out, log_file)) {
+    if (same_file(out, log.path())) {
       log.both("Output file is also the log file: " + out + "\n");
       return false;
     }

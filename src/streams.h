@@ -47,9 +47,12 @@ class run_log {
   void both(std::string_view text, bool flush = false);
   void out(std::string_view text, bool flush = false);
   void log(std::string_view text, bool flush = false);
+  // The path the log was opened at; "" before it was.
+  const std::string& path() const { return path_; }
 
  private:
   std::ofstream file_;
+  std::string path_;
 };
 
 // The end of every run, in main: when the log or standard output could not be
@@ -66,7 +69,7 @@ int out_of_memory();
 bool check_inputs(run_log& log, const std::vector<std::string>& names);
 
 // Checks that no non-empty output names the same file as a non-empty input,
-// another output or the log. Prints "Output file is also an input: NAME",
+// another output or the log at log.path(). Prints "Output file is also an input: NAME",
 // "Output file is named twice: NAME" or "Output file is also the log file:
 // NAME" to both for the first clash.
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,

@@ -139,53 +139,6 @@ std::string echo_line(const std::vector<std::string>& args) {
   return s + "\n";
 }
 
-std::string gzip_bytes(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-bool is_gzip_data(const std::string& bytes) {
-  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
-         static_cast<unsigned char>(bytes[1]) == 0x8b;
-}
-
-std::string gunzip_bytes(const std::string& bytes, bool* ok) {
-  std::string out;
-  bool good = true;
-  size_t at = 0;
-  while (at < bytes.size()) {
-    z_stream z{};
-    inflateInit2(&z, 15 + 16);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + at));
-    z.avail_in = static_cast<uInt>(bytes.size() - at);
-    char buf[65536];
-    int rc;
-    do {
-      z.next_out = reinterpret_cast<Bytef*>(buf);
-      z.avail_out = sizeof buf;
-      rc = inflate(&z, Z_NO_FLUSH);
-      out.append(buf, sizeof buf - z.avail_out);
-    } while (rc == Z_OK);
-    at += z.total_in;
-    inflateEnd(&z);
-    if (rc != Z_STREAM_END) {
-      good = false;
-      break;
-    }
-  }
-  if (ok) *ok = good;
-  return out;
-}
-
 void run_case(const e2e_case& c) {
   SCOPED_TRACE(c.name);
   temp_dir dir;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "gzip_text.h"
+
 // A fresh temporary directory, removed when the object goes away.
 class temp_dir {
  public:
@@ -49,10 +51,6 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
 // The echo line the tool prints first: "trevlin" and the words, then "\n".
 std::string echo_line(const std::vector<std::string>& args);
 
-std::string gzip_bytes(const std::string& text);  // one gzip member
-// The decompressed text of gzip bytes (all members); sets ok=false on a fault.
-std::string gunzip_bytes(const std::string& bytes, bool* ok = nullptr);
-bool is_gzip_data(const std::string& bytes);
 
 // One end-to-end case: the files to write, the words, and what must come out.
 // expect_log "" with check_log=true means an empty log; outputs are compared

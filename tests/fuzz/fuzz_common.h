@@ -17,6 +17,7 @@
 
 #include <zlib.h>
 
+#include "../gzip_text.h"
 #include "streams.h"
 
 namespace fuzz {
@@ -41,53 +42,6 @@ inline std::vector<std::string_view> split_parts(std::string_view data, size_t m
 [[noreturn]] inline void fail(const char* what) {
   std::fprintf(stderr, "fuzz check failed: %s\n", what);
   std::abort();
-}
-
-inline std::string gzip_text(std::string_view text, int level = Z_DEFAULT_COMPRESSION) {
-  z_stream z{};
-  if (deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) fail("deflateInit2");
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&z, Z_FINISH) != Z_STREAM_END) fail("deflate");
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-// The text of gzip bytes, every member; ok=false on damaged data.
-inline std::string gunzip_text(std::string_view bytes, bool& ok) {
-  std::string out;
-  ok = true;
-  z_stream z{};
-  if (inflateInit2(&z, 15 + 16) != Z_OK) fail("inflateInit2");
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  char buf[65536];
-  for (;;) {
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof buf;
-    int r = inflate(&z, Z_NO_FLUSH);
-    out.append(buf, sizeof buf - z.avail_out);
-    if (r == Z_STREAM_END) {
-      if (z.avail_in == 0) break;
-      inflateReset(&z);
-      continue;
-    }
-    if (r != Z_OK) {
-      ok = false;
-      break;
-    }
-  }
-  inflateEnd(&z);
-  return out;
-}
-
-inline bool is_gzip(std::string_view b) {
-  return b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0x1f &&
-         static_cast<unsigned char>(b[1]) == 0x8b;
 }
 
 inline size_t count_lines(std::string_view text) {
@@ -141,9 +95,9 @@ class scratch {
   // The file's text, decompressed when it holds gzip data.
   std::string text(const std::string& name) const {
     std::string b = read(name);
-    if (!is_gzip(b)) return b;
+    if (!is_gzip_data(b)) return b;
     bool ok;
-    std::string t = gunzip_text(b, ok);
+    std::string t = gunzip_bytes(b, &ok);
     if (!ok) fail("an output is damaged gzip data");
     return t;
   }

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto parts = fuzz::split_parts(
       std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2), 2);
   const std::string sfx = gz ? ".gz" : "";
-  d.write("in.gen" + sfx, gz ? fuzz::gzip_text(parts[0]) : std::string(parts[0]));
-  d.write("in.sample" + sfx, gz ? fuzz::gzip_text(parts[1]) : std::string(parts[1]));
+  d.write("in.gen" + sfx, gz ? gzip_bytes(parts[0]) : std::string(parts[0]));
+  d.write("in.sample" + sfx, gz ? gzip_bytes(parts[1]) : std::string(parts[1]));
 
   fuzz::captured_stdout cap;
   int status = gen_to_ped(d.file("in.gen" + sfx), d.file("in.sample" + sfx),

@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bytes.assign(text);
   } else if (kind == 3) {
     size_t half = text.size() / 2;
-    bytes = fuzz::gzip_text(text.substr(0, half)) + fuzz::gzip_text(text.substr(half));
+    bytes = gzip_bytes(text.substr(0, half)) + gzip_bytes(text.substr(half));
   } else {
-    bytes = fuzz::gzip_text(text, kind == 1 ? Z_DEFAULT_COMPRESSION : Z_NO_COMPRESSION);
+    bytes = gzip_bytes(text, kind == 1 ? Z_DEFAULT_COMPRESSION : Z_NO_COMPRESSION);
     // Header bytes 4-9 (time, flags, system) change nothing a reader checks.
     if (flip && flip_at % bytes.size() >= 10) {
       bytes[flip_at % bytes.size()] ^= static_cast<char>(flip);

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < 4; ++i) {
     bool gz = f & (1 << i);
     std::string name = std::string(names[i]) + (gz ? ".gz" : "");
-    d.write(name, gz ? fuzz::gzip_text(parts[i]) : std::string(parts[i]));
+    d.write(name, gz ? gzip_bytes(parts[i]) : std::string(parts[i]));
     files.push_back(d.file(name));
   }
   const bool out_gz = f & 16;

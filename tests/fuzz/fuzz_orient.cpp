@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 2);
   const std::string gen = gen_gz ? "in.gen.gz" : "in.gen";
   const std::string strand = strand_gz ? "strand.gz" : "strand";
-  d.write(gen, gen_gz ? fuzz::gzip_text(parts[0]) : std::string(parts[0]));
-  d.write(strand, strand_gz ? fuzz::gzip_text(parts[1]) : std::string(parts[1]));
+  d.write(gen, gen_gz ? gzip_bytes(parts[0]) : std::string(parts[0]));
+  d.write(strand, strand_gz ? gzip_bytes(parts[1]) : std::string(parts[1]));
 
   fuzz::captured_stdout cap;
   int status = orient_to_strand(d.file(gen), d.file(strand), d.file("out.gen"), excl, order);

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto parts = fuzz::split_parts(
       std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), 2);
   const std::string sfx = gz ? ".gz" : "";
-  d.write("in.ped" + sfx, gz ? fuzz::gzip_text(parts[0]) : std::string(parts[0]));
-  d.write("in.map" + sfx, gz ? fuzz::gzip_text(parts[1]) : std::string(parts[1]));
+  d.write("in.ped" + sfx, gz ? gzip_bytes(parts[0]) : std::string(parts[0]));
+  d.write("in.map" + sfx, gz ? gzip_bytes(parts[1]) : std::string(parts[1]));
 
   fuzz::captured_stdout cap;
   int status = ped_to_gen(d.file("in.ped" + sfx), d.file("in.map" + sfx), d.file("out.gen" + sfx),

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < 6; ++i) {
     std::string name = std::string(names[i]) + (gz ? ".gz" : "");
     file[i] = d.file(name);
-    d.write(name, gz ? fuzz::gzip_text(parts[i]) : std::string(parts[i]));
+    d.write(name, gz ? gzip_bytes(parts[i]) : std::string(parts[i]));
   }
   const bool sample_subset = by_id || by_excl;
   if (!range && !inclusion && !exclusion && !missing && !sample_subset) range = true;

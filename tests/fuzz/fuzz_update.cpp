@@ -9,16 +9,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   d.clear();
   const bool gz = data[0] & 1;
   std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  d.write("in.sample", gz ? fuzz::gzip_text(text) : std::string(text));
+  d.write("in.sample", gz ? gzip_bytes(text) : std::string(text));
 
   fuzz::captured_stdout cap;
   int status = update_pheno_cov(d.file("in.sample"), "", "", true, true);
   std::string out = cap.finish();
   fuzz::check_status(status, out);
   // Plain text that starts with the gzip magic is damaged gzip data.
-  if (status != 0 && (gz || !fuzz::is_gzip(text))) fuzz::fail("a readable SAMPLE file failed");
+  if (status != 0 && (gz || !is_gzip_data(text))) fuzz::fail("a readable SAMPLE file failed");
   // Text without zero bytes comes back line by line, each with one more '\n'.
-  if (text.find('\0') == std::string_view::npos && (!fuzz::is_gzip(text) || gz)) {
+  if (text.find('\0') == std::string_view::npos && (!is_gzip_data(text) || gz)) {
     std::string expect;
     size_t at = 0;
     while (at < text.size()) {
