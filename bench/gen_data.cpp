@@ -1,6 +1,6 @@
 // Deterministic synthetic data for the benchmark kit.
 //
-//   gen_data SAMPLES SNPS DIR
+//   gen_data SAMPLES SNPS DIR [simple|mixed]
 //
 // writes into DIR:
 //   a.gen, a.sample    imputation-like probabilities for SAMPLES x SNPS
@@ -13,6 +13,13 @@
 //
 // The same arguments always give the same bytes: every SNP line draws from
 // its own generator, seeded from the SNP's index.
+//
+// The probability words of the GEN files come in one of two mixes:
+//   simple  (default) 0, 1 or three decimals ("0.953")
+//   mixed   shaped as imputed data are: about 70 % of words "0" or "1", 23 %
+//           four decimals ("0.9871"), 5 % three decimals and 1 to 2 % two or
+//           one decimals ("0.02", "0.5") or an exponent ("1e-04", "2e-05").
+// Only the GEN files differ between the mixes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,17 +63,17 @@ uint32_t freq_at(long j) {
   return 50 + r.below(451);
 }
 
-// Probabilities are written in thousandths: 0, 1, or 0.ddd.
-void put_prob(std::string& out, uint32_t v) {
+const uint32_t kUnit[] = {1, 10, 100, 1000, 10000};
+
+// A probability of v / 10^digits, written 0, 1, or "0." and that many digits.
+void put_prob(std::string& out, uint32_t v, int digits) {
   if (v == 0) {
     out += '0';
-  } else if (v >= 1000) {
+  } else if (v >= kUnit[digits]) {
     out += '1';
   } else {
     out += "0.";
-    out += static_cast<char>('0' + v / 100);
-    out += static_cast<char>('0' + v / 10 % 10);
-    out += static_cast<char>('0' + v % 10);
+    for (int k = digits - 1; k >= 0; --k) out += static_cast<char>('0' + v / kUnit[k] % 10);
   }
 }
 
@@ -79,18 +86,38 @@ uint32_t draw_genotype(rng& r, uint32_t f) {
 
 // One sample's triple: about half certain calls, most of the rest confident
 // (top probability 0.9 or more), a few below any usual calling threshold
-// and a few missing (all zero).
-void put_triple(std::string& out, rng& r, uint32_t f) {
+// and a few missing (all zero).  The simple mix writes every triple in
+// thousandths.  The mixed one has more certain calls and draws the number of
+// decimals per triple, so the words of a triple share a shape; a few
+// confident triples carry a tiny second probability written with an
+// exponent, its top rounded to four decimals.
+void put_triple(std::string& out, rng& r, uint32_t f, bool mixed) {
   uint32_t p[3] = {0, 0, 0};
   uint32_t g = draw_genotype(r, f);
   uint32_t kind = r.below(1000);
+  const uint32_t certain_end = mixed ? 615 : 525;
+  int digits = 3;
+  int tiny = -1;  // index of the word written with an exponent
+  uint32_t mantissa = 0, exponent = 0;
+  if (mixed && kind >= certain_end) {
+    uint32_t shape = r.below(1000);
+    digits = shape < 765 ? 4 : shape < 935 ? 3 : shape < 960 ? 2 : shape < 970 ? 1 : 4;
+    if (shape >= 970 && kind < 980) {
+      tiny = g == 1 ? (r.below(2) ? 0 : 2) : 1;
+      mantissa = 1 + r.below(9);
+      exponent = 4 + r.below(2);
+    }
+  }
+  const uint32_t unit = kUnit[digits];
   if (kind < 5) {
     // zero triple
-  } else if (kind < 525) {
-    p[g] = 1000;
+  } else if (kind < certain_end) {
+    p[g] = unit;
+  } else if (tiny >= 0) {
+    p[g] = exponent == 4 ? unit - mantissa : unit;
   } else if (kind < 980) {
-    uint32_t top = 900 + r.below(100);
-    uint32_t rest = 1000 - top;
+    uint32_t top = unit / 10 * 9 + r.below(unit / 10);
+    uint32_t rest = unit - top;
     uint32_t other = g == 1 ? (r.below(2) ? 0 : 2) : 1;
     if (r.below(10) < 3) {
       uint32_t third = 3 - g - other;
@@ -101,18 +128,22 @@ void put_triple(std::string& out, rng& r, uint32_t f) {
     p[g] = top;
     p[other] += rest;
   } else {
-    uint32_t top = 400 + r.below(500);
-    uint32_t second = r.below(1000 - top + 1);
+    uint32_t top = unit / 10 * 4 + r.below(unit / 2);
+    uint32_t second = r.below(unit - top + 1);
     uint32_t other = g == 1 ? 0 : 1;
     p[g] = top;
     p[other] = second;
-    p[3 - g - other] = 1000 - top - second;
+    p[3 - g - other] = unit - top - second;
   }
-  put_prob(out, p[0]);
-  out += ' ';
-  put_prob(out, p[1]);
-  out += ' ';
-  put_prob(out, p[2]);
+  for (int k = 0; k < 3; ++k) {
+    if (k > 0) out += ' ';
+    if (k == tiny) {
+      out += static_cast<char>('0' + mantissa);
+      out += exponent == 4 ? "e-04" : "e-05";
+    } else {
+      put_prob(out, p[k], digits);
+    }
+  }
 }
 
 FILE* create(const std::string& dir, const char* name) {
@@ -147,7 +178,7 @@ void append_int(std::string& out, long v) { out += std::to_string(v); }
 
 // GEN lines for SNPs [snp0, snp0 + snps) and samples [sample0, sample0 + n).
 void write_gen(const std::string& dir, const char* name, long snp0, long snps, long sample0,
-               long n, uint64_t salt) {
+               long n, uint64_t salt, bool mixed) {
   FILE* f = create(dir, name);
   std::string buf;
   for (long j = snp0; j < snp0 + snps; ++j) {
@@ -169,7 +200,7 @@ void write_gen(const std::string& dir, const char* name, long snp0, long snps, l
     for (long i = sample0; i < sample0 + n; ++i) {
       rng ri(r.s ^ (static_cast<uint64_t>(i) * 0x9e3779b97f4a7c15ULL));
       buf += ' ';
-      put_triple(buf, ri, fr);
+      put_triple(buf, ri, fr, mixed);
     }
     buf += '\n';
     flush_to(f, buf, false);
@@ -248,10 +279,12 @@ void write_ped_map(const std::string& dir, long samples, long snps) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stdout, "usage: gen_data SAMPLES SNPS DIR\n");
+  const std::string mix = argc == 5 ? argv[4] : "simple";
+  if ((argc != 4 && argc != 5) || (mix != "simple" && mix != "mixed")) {
+    std::fprintf(stdout, "usage: gen_data SAMPLES SNPS DIR [simple|mixed]\n");
     return 1;
   }
+  const bool mixed = mix == "mixed";
   long n = std::atol(argv[1]), m = std::atol(argv[2]);
   std::string dir = argv[3];
   if (n < 2 || m < 2) {
@@ -259,9 +292,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const uint64_t salt = 0x6e6e0000ULL;
-  write_gen(dir, "a.gen", 0, m, 0, n, salt);
+  write_gen(dir, "a.gen", 0, m, 0, n, salt, mixed);
   write_sample(dir, "a.sample", 0, n);
-  write_gen(dir, "b.gen", m / 2, m, n / 2, n, salt);
+  write_gen(dir, "b.gen", m / 2, m, n / 2, n, salt, mixed);
   write_sample(dir, "b.sample", n / 2, n);
   write_ped_map(dir, n, m);
 

@@ -1,20 +1,28 @@
 #!/usr/bin/env python3
 """Benchmark kit: times every mode of trevlin against the cost of its I/O.
 
-    python3 bench/run.py                  # medium data, 5 runs of everything
-    python3 bench/run.py --size large
+    python3 bench/run.py                  # medium data, both mixes, 5 runs of everything
+    python3 bench/run.py --size large --mix mixed
     python3 bench/run.py --size medium --modes G,S --runs 3
+    python3 bench/run.py --digests-only --trevlin BIN --size medium > digests.txt
 
 Builds trevlin (Release, in build-bench-kit/) unless --trevlin names a binary,
-builds the data generator, makes the synthetic data once per size under
-bench/data/ (deterministic: the same bytes on every machine), then for each
-mode, plain and gzip, runs trevlin and its floors side by side and prints
-median wall time, CPU time, peak memory, throughput and the ratios as
-Markdown tables. Installs nothing; plink2 is timed only when it is on PATH.
+builds the data generator, makes the synthetic data once per size and
+probability mix under bench/data/<size>-<mix>/ (deterministic: the same bytes
+on every machine), then for each mode, plain and gzip, runs trevlin, its
+floors and a peer in turn, run after run, and prints median wall time, CPU
+time, peak memory, throughput and the ratios as Markdown tables. Installs
+nothing; plink2 is the peer of -G, -S and -P only when it is on PATH.
 Not part of CI: nothing here asserts a time.
+
+--digests-only runs each mode once, plain and gzip, and prints one line per
+run with the sha256 of every output (uncompressed), of standard output and
+of the log: stable text, so two builds compare with diff when both are run
+with the same --data.
 """
 
 import argparse
+import gzip
 import hashlib
 import os
 import shutil
@@ -27,6 +35,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 
 SIZES = {"medium": (1000, 20000), "large": (2000, 50000), "small": (100, 2000)}
+MIXES = ("simple", "mixed")
 RUN_TIMEOUT = 900  # seconds for any single timed command
 
 
@@ -70,8 +79,11 @@ def build_generator(data_root):
 
 
 def file_digest(path):
+    """sha256 of a file's text, a gzip file's uncompressed; "none" if missing."""
+    if not os.path.exists(path):
+        return "none"
     h = hashlib.sha256()
-    with open(path, "rb") as f:
+    with (gzip.open(path, "rb") if path.endswith(".gz") else open(path, "rb")) as f:
         for block in iter(lambda: f.read(1 << 20), b""):
             h.update(block)
     return h.hexdigest()
@@ -80,18 +92,21 @@ def file_digest(path):
 GZIPPED = ["a.gen", "a.sample", "b.gen", "b.sample", "a.ped", "a.map"]
 
 
-def make_data(gen_exe, data_root, size):
+def make_data(gen_exe, data_root, size, mix):
     samples, snps = SIZES[size]
-    d = os.path.join(data_root, size)
+    d = os.path.join(data_root, "%s-%s" % (size, mix))
     stamp = os.path.join(d, "stamp")
-    want = "%d %d %s\n" % (samples, snps, file_digest(os.path.join(HERE, "gen_data.cpp")))
+    want = "%d %d %s %s\n" % (samples, snps, mix,
+                              file_digest(os.path.join(HERE, "gen_data.cpp")))
     if os.path.exists(stamp) and open(stamp).read() == want:
         return d
-    say("bench: making %s data (%d samples x %d SNPs) in %s" % (size, samples, snps, d))
+    # On stderr: --digests-only output stays the same whether or not data was made.
+    sys.stderr.write("bench: making %s %s data (%d samples x %d SNPs) in %s\n"
+                     % (size, mix, samples, snps, d))
     os.makedirs(d, exist_ok=True)
     if os.path.exists(stamp):
         os.remove(stamp)
-    run_checked([gen_exe, str(samples), str(snps), d])
+    run_checked([gen_exe, str(samples), str(snps), d, mix])
     # gzip -n: no name or time in the header, so the files are the same everywhere.
     procs = []
     for name in GZIPPED:
@@ -134,10 +149,11 @@ def parse_time_v(path):
     return wall, cpu, rss
 
 
-def timed(cmd, work, stdout_path=None, shell=False):
-    """Runs one command under /usr/bin/time -v; returns (wall, cpu, rss_kb)."""
+def timed(cmd, work, stdout_path=None):
+    """Runs one command (a string goes to sh) under /usr/bin/time -v;
+    returns (wall, cpu, rss_kb)."""
     tfile = os.path.join(work, "time.txt")
-    if shell:
+    if isinstance(cmd, str):
         cmd = ["sh", "-c", cmd]
     full = ["timeout", str(RUN_TIMEOUT), "/usr/bin/time", "-v", "-o", tfile] + cmd
     out = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
@@ -217,6 +233,31 @@ def jobs(d, snps):
     return js, start, end
 
 
+def peers(d, start, end, plink):
+    """A peer per mode on the plain inputs, writing into d/out: (name, command)."""
+    o = os.path.join(d, "out")
+    res = {
+        # Lines side by side: the bulk of a merge's bytes, no matching of SNPs or samples.
+        "M": ("paste", "paste -d' ' %s %s > %s" % (q(os.path.join(d, "a.gen")),
+                                                  q(os.path.join(d, "b.gen")),
+                                                  q(os.path.join(o, "peer.gen")))),
+        # Every allele letter flipped in one pass: no strand lookup, no reordering.
+        "O": ("tr", "tr ACGT TGCA < %s > %s" % (q(os.path.join(d, "a.gen")),
+                                                q(os.path.join(o, "peer.gen")))),
+    }
+    if plink:
+        tail = ["--threads", "1", "--out", os.path.join(o, "peer")]
+        gen_in = [plink, "--gen", os.path.join(d, "a.gen"), "ref-last",
+                  "--sample", os.path.join(d, "a.sample"), "--oxford-single-chr", "1"]
+        res["G"] = ("plink2", gen_in + ["--export", "ped"] + tail)
+        res["P"] = ("plink2", [plink, "--pedmap", os.path.join(d, "a"),
+                               "--export", "oxford"] + tail)
+        res["S"] = ("plink2", gen_in + ["--keep", os.path.join(d, "keep.txt"), "--chr", "1",
+                                        "--from-bp", str(start), "--to-bp", str(end),
+                                        "--export", "oxford"] + tail)
+    return res
+
+
 def plain_name(path):
     return path[:-3] if path.endswith(".gz") else path
 
@@ -228,7 +269,9 @@ def clean_outputs(o):
             os.remove(path)
 
 
-def bench_mode(trevlin, job, work, runs):
+def bench_mode(trevlin, job, work, runs, peer):
+    """Each run: trevlin, the input floor, the output floor, then the peer,
+    so that all of them share the machine's noise."""
     o = work
     log = os.path.join(o, "trevlin.log")
     stdout_path = os.path.join(o, "stdout.txt")
@@ -236,12 +279,13 @@ def bench_mode(trevlin, job, work, runs):
     in_list = []
     for path, passes in job["inputs"]:
         in_list += [path] * passes
-    # -f passes the plain inputs of a gzip run (ID lists, strand file) through.
-    floor_in_tool = "gzip -dcf" if job["gz"] else "cat"
-    floor_in = "%s %s > /dev/null" % (floor_in_tool, " ".join(q(x) for x in in_list))
-    floor_out_file = os.path.join(o, "floor.out")
+    # The floors bring every byte into a process's memory: wc reads each
+    # plain input, gzip inflates each compressed one (-f passes the plain
+    # ID lists and strand file of a gzip run through).
+    floor_in = "%s %s > /dev/null" % ("gzip -dcf" if job["gz"] else "wc -l",
+                                      " ".join(q(x) for x in in_list))
 
-    t_runs, f_in, f_out = [], [], []
+    t_runs, f_in, f_out, p_runs = [], [], [], []
     plain_outputs = None
     for i in range(runs):
         clean_outputs(o)
@@ -252,52 +296,54 @@ def bench_mode(trevlin, job, work, runs):
             ref = os.path.join(o, "ref")
             os.makedirs(ref, exist_ok=True)
             for path in job["outputs"]:
+                dst = os.path.join(ref, os.path.basename(plain_name(path)))
                 if job["gz"]:
-                    dst = os.path.join(ref, os.path.basename(plain_name(path)))
                     with open(dst, "wb") as f:
                         run_checked(["gzip", "-dc", path], stdout=f)
-                    plain_outputs.append(dst)
                 else:
-                    dst = os.path.join(ref, os.path.basename(path))
                     shutil.copyfile(path, dst)
-                    plain_outputs.append(dst)
+                plain_outputs.append(dst)
             digests = [file_digest(x)[:16] for x in plain_outputs]
-        f_in.append(timed(floor_in, o, shell=True))
-        tool = "gzip -6 -c" if job["gz"] else "cat"
-        f_out.append(timed("%s %s > %s" % (tool, " ".join(q(x) for x in plain_outputs),
-                                           q(floor_out_file)), o, shell=True))
+            if job["gz"]:
+                floor_out = "gzip -6 -c %s > %s" % (" ".join(q(x) for x in plain_outputs),
+                                                    q(os.path.join(o, "floor.out")))
+            else:
+                # dd copies through its own buffer, where cat may splice.
+                floor_out = " && ".join(
+                    "dd if=%s of=%s bs=1M status=none" % (q(x), q(os.path.join(o, "floor.%d" % k)))
+                    for k, x in enumerate(plain_outputs))
+        f_in.append(timed(floor_in, o))
+        f_out.append(timed(floor_out, o))
+        if peer:
+            p_runs.append(timed(peer[1], o))
     in_bytes = sum(os.path.getsize(plain_name(p)) for p, _ in job["inputs"])
     out_bytes = sum(os.path.getsize(x) for x in plain_outputs)
     res = dict(job=job, trevlin=median_of(t_runs), floor_in=median_of(f_in)[0],
                floor_out=median_of(f_out)[0], in_bytes=in_bytes, out_bytes=out_bytes,
-               digests=digests, walls=[t[0] for t in t_runs])
+               digests=digests, walls=[t[0] for t in t_runs],
+               peer=(peer[0], median_of(p_runs)[0]) if peer else None)
     clean_outputs(o)
     shutil.rmtree(os.path.join(o, "ref"))
     return res
 
 
-def bench_plink(plink, d, start, end, work, runs, modes):
-    base = ["--threads", "1"]
-    gen_in = ["--gen", os.path.join(d, "a.gen"), "ref-last", "--sample", os.path.join(d, "a.sample"),
-              "--oxford-single-chr", "1"]
-    cases = {
-        "G": gen_in + ["--export", "ped"],
-        "P": ["--pedmap", os.path.join(d, "a"), "--export", "oxford"],
-        "S": gen_in + ["--keep", os.path.join(d, "keep.txt"), "--chr", "1",
-                       "--from-bp", str(start), "--to-bp", str(end), "--export", "oxford"],
-    }
-    res = {}
-    for mode, args in cases.items():
-        if mode not in modes:
-            continue
-        samples = []
-        for i in range(runs):
-            clean_outputs(work)
-            samples.append(timed([plink] + args + base + ["--out", os.path.join(work, "plink")],
-                                 work))
-        res[mode] = median_of(samples)
+def digest_line(trevlin, job, work, label):
+    """One run, untimed: the digests of everything it wrote, on one line."""
     clean_outputs(work)
-    return res
+    log = os.path.join(work, "trevlin.log")
+    # A fixed argv[0]: the log echoes the command line, and two builds'
+    # binaries live at different paths.
+    r = subprocess.run(["trevlin"] + job["args"] + ["--log", log], executable=trevlin, cwd=work,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
+    parts = ["%s -%s %s rc=%d" % (label, job["mode"], "gzip" if job["gz"] else "plain",
+                                  r.returncode)]
+    parts += ["%s=%s" % (os.path.basename(plain_name(x)), file_digest(x))
+              for x in job["outputs"]]
+    parts += ["stdout=" + hashlib.sha256(r.stdout).hexdigest(),
+              "stderr=" + hashlib.sha256(r.stderr).hexdigest(),
+              "log=" + file_digest(log)]
+    say(" ".join(parts))
+    clean_outputs(work)
 
 
 # ---- report ----
@@ -306,10 +352,10 @@ def fmt_mb(b):
     return "%.1f" % (b / 1e6)
 
 
-def report(size, results, plink, trevlin):
+def report(label, results):
     plain = {r["job"]["mode"]: r for r in results if not r["job"]["gz"]}
     say("")
-    say("### %s data" % size)
+    say("### %s data" % label)
     say("")
     say("| mode | in | wall s | CPU s | peak MB | in MB | MB/s | floor in s | floor out s "
         "| floor s | ratio | target s | status |")
@@ -331,26 +377,54 @@ def report(size, results, plink, trevlin):
             r["floor_in"], r["floor_out"], floor, wall / floor if floor > 0 else 0.0,
             target, "ok" if wall <= target else "over"))
     say("")
-    say("Floors: plain = `cat` of each input once per pass + `cat` of the outputs to a file;"
-        " gzip = `gzip -dc` of each input once per pass + `gzip -6 -c` of the uncompressed"
-        " outputs. Target: plain 1.5 x floor; gzip = decompression + 1.1 x compression +"
-        " the plain run's wall time.")
-    if plink:
+    say("Floors: plain = `wc -l` of each input once per pass + `dd bs=1M` of a copy of each"
+        " output to a file; gzip = `gzip -dc` of each input once per pass + `gzip -6 -c` of the"
+        " uncompressed outputs. Ratio = wall / floor. Target: plain 1.5 x floor; gzip ="
+        " decompression + 1.1 x compression + the plain run's wall time.")
+    rows = [r for r in results if r["peer"]]
+    if rows:
         say("")
-        say("| job | trevlin s | plink2 s | trevlin / plink2 |")
-        say("|---|---|---|---|")
-        names = {"G": "GEN to PED (-G)", "P": "PED to GEN (-P)", "S": "subset by list and range (-S)"}
-        for mode in ("G", "P", "S"):
-            if mode in plink and mode in plain:
-                t = plain[mode]["trevlin"][0]
-                pt = plink[mode][0]
-                say("| %s | %.2f | %.2f | %.2f |" % (names[mode], t, pt, t / pt if pt > 0 else 0))
+        say("| mode | trevlin s | peer | peer s | trevlin / peer |")
+        say("|---|---|---|---|---|")
+        for r in rows:
+            t = r["trevlin"][0]
+            name, pt = r["peer"]
+            say("| -%s | %.2f | %s | %.2f | %.2f |" % (r["job"]["mode"], t, name, pt,
+                                                      t / pt if pt > 0 else 0))
+        say("")
+        say("Peers, plain inputs, timed in the same loop as trevlin: plink2 `--threads 1`"
+            " (-G `--export ped`, -P and -S `--export oxford`, -S with `--keep` and a bp range);"
+            " -M `paste -d' '` of the two GEN files to a file (no matching of SNPs or samples);"
+            " -O `tr ACGT TGCA` of the GEN file to a file (every allele letter flipped, no"
+            " strand lookup, no reordering).")
     say("")
     say("Output digests (sha256 prefix of the uncompressed outputs; plain and gzip runs must agree):")
     say("")
     for r in results:
         j = r["job"]
         say("- -%s %s: %s" % (j["mode"], "gzip" if j["gz"] else "plain", " ".join(r["digests"])))
+
+
+def report_scaling(all_results, mixes):
+    """Large over medium, wall time next to input bytes: near equal is linear."""
+    pairs = [(mix, all_results.get(("medium", mix)), all_results.get(("large", mix)))
+             for mix in mixes]
+    pairs = [p for p in pairs if p[1] and p[2]]
+    if not pairs:
+        return
+    say("")
+    say("### large over medium")
+    say("")
+    say("| mix | mode | in | wall large / medium | input bytes large / medium |")
+    say("|---|---|---|---|---|")
+    for mix, med, lar in pairs:
+        by_job = {(r["job"]["mode"], r["job"]["gz"]): r for r in med}
+        for r in lar:
+            m = by_job.get((r["job"]["mode"], r["job"]["gz"]))
+            if m:
+                say("| %s | -%s | %s | %.2f | %.2f |" % (
+                    mix, r["job"]["mode"], "gzip" if r["job"]["gz"] else "plain",
+                    r["trevlin"][0] / m["trevlin"][0], r["in_bytes"] / m["in_bytes"]))
 
 
 def machine():
@@ -376,6 +450,8 @@ def machine():
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--size", default="medium", help="medium, large, both or small")
+    ap.add_argument("--mix", default="both", choices=["simple", "mixed", "both"],
+                    help="probability words of the GEN data (default both)")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--modes", default="S,G,P,M,O")
     ap.add_argument("--trevlin", help="binary to time (default: build one in build-bench-kit/)")
@@ -383,49 +459,77 @@ def main():
                     help="where the synthetic data lives (default bench/data)")
     ap.add_argument("--no-gzip", action="store_true", help="plain runs only")
     ap.add_argument("--no-plink", action="store_true")
+    ap.add_argument("--digests-only", action="store_true",
+                    help="run each mode once and print digests, no timing")
     a = ap.parse_args()
 
-    if not os.path.exists("/usr/bin/time"):
+    tools = ["gzip", "g++"] if a.digests_only else ["gzip", "wc", "dd", "paste", "tr",
+                                                      "timeout", "g++"]
+    if not a.digests_only and not os.path.exists("/usr/bin/time"):
         die("needs GNU time at /usr/bin/time (Debian package 'time')")
-    for tool in ("gzip", "cat", "timeout", "g++"):
+    for tool in tools:
         if not shutil.which(tool):
             die("needs " + tool)
     sizes = ["medium", "large"] if a.size == "both" else [a.size]
     for s in sizes:
         if s not in SIZES:
             die("unknown size " + s)
+    mixes = list(MIXES) if a.mix == "both" else [a.mix]
     modes = [m.strip().lstrip("-").upper() for m in a.modes.split(",") if m.strip()]
 
     trevlin = os.path.abspath(a.trevlin) if a.trevlin else build_trevlin()
     gen_exe = build_generator(a.data)
     plink = None if a.no_plink else shutil.which("plink2")
 
+    def selected(js):
+        return [j for j in js if j["mode"] in modes and not (j["gz"] and a.no_gzip)]
+
+    if a.digests_only:
+        for size in sizes:
+            for mix in mixes:
+                d = make_data(gen_exe, a.data, size, mix)
+                work = os.path.join(d, "out")
+                os.makedirs(work, exist_ok=True)
+                for j in selected(jobs(d, SIZES[size][1])[0]):
+                    digest_line(trevlin, j, work, "%s %s" % (size, mix))
+        return
+
     rev = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                          capture_output=True, text=True).stdout.strip()
+    plink_version = ""
+    if plink:
+        plink_version = subprocess.run([plink, "--version"], capture_output=True,
+                                       text=True).stdout.strip()
     say("## Run of %s" % time.strftime("%Y-%m-%d %H:%M %Z"))
     say("")
     say("- machine: %s" % machine())
     say("- command: `python3 bench/run.py %s`" % " ".join(sys.argv[1:]))
-    say("- trevlin: %s (commit %s)" % (trevlin, rev or "unknown"))
-    say("- plink2: %s" % (plink or "not installed, skipped"))
-    say("- %d runs each, medians; page cache warm" % a.runs)
+    say("- trevlin: %s" % (trevlin if a.trevlin else
+                           "%s (built from the tree at %s)" % (trevlin, rev or "unknown")))
+    say("- plink2: %s" % (("%s (%s)" % (plink, plink_version)) if plink
+                          else "not used, -G -S -P have no peer"))
+    say("- %d runs each, medians; page cache warm; each run times trevlin, its floors and"
+        " its peer in turn" % a.runs)
 
+    all_results = {}
     for size in sizes:
-        d = make_data(gen_exe, a.data, size)
-        work = os.path.join(d, "out")
-        os.makedirs(work, exist_ok=True)
-        js, start, end = jobs(d, SIZES[size][1])
-        results = []
-        for j in js:
-            if j["mode"] not in modes or (j["gz"] and a.no_gzip):
-                continue
-            say("bench: %s -%s %s" % (size, j["mode"], "gzip" if j["gz"] else "plain"))
-            results.append(bench_mode(trevlin, j, work, a.runs))
-        # plain first, then gzip, in mode order
-        order = {m: i for i, m in enumerate("SGPMO")}
-        results.sort(key=lambda r: (r["job"]["gz"], order[r["job"]["mode"]]))
-        pl = bench_plink(plink, d, start, end, work, a.runs, modes) if plink else None
-        report(size, results, pl, trevlin)
+        for mix in mixes:
+            d = make_data(gen_exe, a.data, size, mix)
+            work = os.path.join(d, "out")
+            os.makedirs(work, exist_ok=True)
+            js, start, end = jobs(d, SIZES[size][1])
+            pr = peers(d, start, end, plink)
+            results = []
+            for j in selected(js):
+                say("bench: %s %s -%s %s" % (size, mix, j["mode"], "gzip" if j["gz"] else "plain"))
+                peer = None if j["gz"] else pr.get(j["mode"])
+                results.append(bench_mode(trevlin, j, work, a.runs, peer))
+            # plain first, then gzip, in mode order
+            order = {m: i for i, m in enumerate("SGPMO")}
+            results.sort(key=lambda r: (r["job"]["gz"], order[r["job"]["mode"]]))
+            report("%s %s" % (size, mix), results)
+            all_results[(size, mix)] = results
+    report_scaling(all_results, mixes)
 
 
 if __name__ == "__main__":
