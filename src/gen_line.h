@@ -50,13 +50,15 @@ class probability_reader {
     while (p_ < end_ && is_space(*p_)) ++p_;
     if (p_ == end_) return false;
     unsigned decimals;
-    if (const char* q = scan_common_field(p_, end_, v.m, decimals)) {
+    const char* q = scan_common_field(p_, end_, v.m, decimals);
+    if (!q) q = scan_point_decimals(p_, end_, v.m, decimals);
+    if (q) {
       v.decimals = static_cast<int>(decimals);
       v.negative = false;
       p_ = q;
       return true;
     }
-    const char* q = scan_short_decimal(p_, end_, v.m, decimals, v.negative);
+    q = scan_short_decimal(p_, end_, v.m, decimals, v.negative);
     if (q && (q == end_ || is_space(*q))) {
       v.decimals = static_cast<int>(decimals);
       p_ = q;

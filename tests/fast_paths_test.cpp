@@ -118,12 +118,15 @@ TEST(FastPaths, ShortDecimalScanStopsAtTheNumberEnd) {
   }
 }
 
-// The branch-free reading of "0" and "0.953" shapes takes a field only when
-// the general scan reads it the same way and it ends at white space.
+// The branch-free readings of "0" and "0.953" shapes, and of one to six
+// decimals, take a field only when the general scan reads it the same way
+// and it ends at white space.
 TEST(FastPaths, CommonFieldShapesReadAsTheGeneralScan) {
   std::vector<std::string> fields = {"0",    "1",     "7",     "0.953", "1.000", "9.999", "00",
                                      "0.95", "0.9531", "-0",   "+1",    ".953",  "0.95x", "x",
-                                     "0,953", "10",    "0.",   "1e5",   "0.953e1", "0..12"};
+                                     "0,953", "10",    "0.",   "1e5",   "0.953e1", "0..12",
+                                     "0.5", "0.98712", "0.987123", "0.9871234", "0.00001",
+                                     "9.999999", "1.0000000", "0.0/", "0.0:", "0.9\xfa" "9", "0.12\xff"};
   for (const std::string& f : fields)
     for (int after = 0; after < 256; ++after)
       for (const char* tail : {"", "0 0 0 0 0 0", "      "}) {
@@ -139,6 +142,12 @@ TEST(FastPaths, CommonFieldShapesReadAsTheGeneralScan) {
         const bool general_takes = g && g < e && is_space(*g) && !negative;
         if (e - b >= 6 && general_takes && (g - b == 1 || (g - b == 5 && gd == 3 && b[1] == '.'))) {
           ASSERT_NE(q, nullptr);
+        }
+        if (!q) {
+          q = scan_point_decimals(b, e, m, d);
+          if (e - b >= 10 && general_takes && b[1] == '.' && gd >= 1 && gd <= 6 && g - b == 2 + gd) {
+            ASSERT_NE(q, nullptr);
+          }
         }
         if (!q) continue;
         ASSERT_TRUE(general_takes);
