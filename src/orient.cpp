@@ -1,11 +1,14 @@
 #include "orient.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <emmintrin.h>
 
 #include "gen_line.h"
 #include "streams.h"
@@ -70,16 +73,39 @@ char lookup(const strand_table& table, int32_t position) {
   return it != table.end() && it->first == position ? it->second : 0;
 }
 
-// True when the text is nothing but words each led by one blank (the way
-// GEN lines are usually written); words counts them.
-bool single_blank_words(const char* p, const char* e, size_t& words) {
-  words = 0;
-  while (p < e) {
-    if (*p != ' ') return false;
-    ++p;
-    if (p == e || is_space(*p)) return false;
-    ++words;
-    while (p < e && !is_space(*p)) ++p;
+// The offsets of the blanks of a text that is nothing but words each led by
+// one blank, the way GEN lines are usually written, in order. False for any
+// other layout: another white-space byte, two blanks in a row, a blank at the
+// end, or none first. Sixteen bytes are looked at a time.
+bool single_blank_layout(std::string_view text, std::vector<uint32_t>& blanks) {
+  blanks.clear();
+  if (text.empty()) return true;
+  if (text.size() >= UINT32_MAX || text[0] != ' ' || text.back() == ' ') return false;
+  const char* p = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+  uint32_t last = UINT32_MAX - 1;  // no blank yet
+  auto take = [&](unsigned blank_bits, size_t at) {
+    while (blank_bits) {
+      const uint32_t pos = static_cast<uint32_t>(at + static_cast<unsigned>(__builtin_ctz(blank_bits)));
+      if (pos == last + 1) return false;
+      blanks.push_back(pos);
+      last = pos;
+      blank_bits &= blank_bits - 1;
+    }
+    return true;
+  };
+  const __m128i blank = _mm_set1_epi8(' '), nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    // \t to \r are 9 to 13: below 5 once 9 is taken off, as unsigned bytes.
+    const __m128i t = _mm_sub_epi8(c, nine);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, four), t))) return false;
+    if (!take(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, blank))), i)) return false;
+  }
+  for (; i < n; ++i) {
+    if (p[i] != ' ' && is_space(p[i])) return false;
+    if (p[i] == ' ' && !take(1, i)) return false;
   }
   return true;
 }
@@ -89,7 +115,7 @@ bool single_blank_words(const char* p, const char* e, size_t& words) {
 // reversed when the alleles were swapped. The words are copied as they stand;
 // an incomplete last triple is dropped.
 void orient_snp(std::string_view rest, std::string_view allele_a, std::string_view allele_b,
-                bool minus, bool order, std::string& out) {
+                bool minus, bool order, std::string& out, std::vector<uint32_t>& blanks) {
   if (minus) {
     allele_a = minus_strand(allele_a);
     allele_b = minus_strand(allele_b);
@@ -103,9 +129,26 @@ void orient_snp(std::string_view rest, std::string_view allele_a, std::string_vi
 
   const char* p = rest.data();
   const char* const e = p + rest.size();
-  size_t words;
-  if (!swap && single_blank_words(p, e, words) && words % 3 == 0) {
-    out.append(p, e);  // already " w w w ..." with whole triples
+  if (single_blank_layout(rest, blanks)) {
+    const size_t triples = blanks.size() / 3;
+    if (!swap) {
+      // Already " w w w ..."; an incomplete last triple is dropped.
+      out.append(p, triples * 3 == blanks.size() ? rest.size() : blanks[3 * triples]);
+      return;
+    }
+    // Each triple " a b c" becomes " c b a", the same bytes in all.
+    blanks.push_back(static_cast<uint32_t>(rest.size()));  // where the last word ends
+    const size_t at = out.size();
+    out.resize(at + (triples ? blanks[3 * triples] : 0));
+    char* o = &out[at];
+    for (size_t t = 0; t < triples; ++t) {
+      const uint32_t* b = &blanks[3 * t];
+      for (int k = 2; k >= 0; --k) {
+        const size_t len = b[k + 1] - b[k];  // the blank and the word after it
+        std::memcpy(o, p + b[k], len);
+        o += len;
+      }
+    }
     return;
   }
   const char* w[3];
@@ -176,7 +219,8 @@ struct orient_counts {
 // One GEN line: its message when the table has no orientation for it, its
 // output line unless it is left out, and every thousandth a progress line.
 void orient_line(run_log& log, const gen_head& g, char strand, bool excl, bool order,
-                 text_writer& out, orient_counts& counts, std::string& msg) {
+                 text_writer& out, orient_counts& counts, std::string& msg,
+                 std::vector<uint32_t>& blanks) {
   if (!strand) {
     msg.assign("No orientation for SNP: ");
     append_int(msg, g.position);
@@ -196,7 +240,7 @@ void orient_line(run_log& log, const gen_head& g, char strand, bool excl, bool o
     buf += ' ';
     append_int(buf, g.position);
     buf += ' ';
-    orient_snp(g.rest, g.allele_a, g.allele_b, strand == '-', order, buf);
+    orient_snp(g.rest, g.allele_a, g.allele_b, strand == '-', order, buf, blanks);
     buf += '\n';
     out.maybe_flush();
     ++counts.output;
@@ -227,6 +271,7 @@ bool orient_gen_file(run_log& log, const std::string& gen_file, const std::strin
     return false;
   }
   std::string msg;
+  std::vector<uint32_t> blanks;  // of the line at hand, reused
   std::string_view line;
   while (in.next(line)) {
     if (is_blank(line)) continue;
@@ -235,7 +280,7 @@ bool orient_gen_file(run_log& log, const std::string& gen_file, const std::strin
       log.both(in.bad_line(bad), true);
       return false;
     }
-    orient_line(log, g, lookup(table, g.position), excl, order, out, counts, msg);
+    orient_line(log, g, lookup(table, g.position), excl, order, out, counts, msg, blanks);
   }
   if (in.failed()) {
     log.both(in.error(), true);

@@ -248,6 +248,11 @@ TEST(FastPaths, OrientCopiesTriplesAsTheyStand) {
       {"s r 100 G A 0.1 0.2 0.7 1 0", "+", "s r 100 A G 0.7 0.2 0.1"},
       {"s r 200 A G 0.1 0.2 0.7", "-", "s r 200 C T 0.7 0.2 0.1"},
       {"s r 200 C A 0.1 0.2 0.7", "-", "s r 200 G T 0.1 0.2 0.7"},
+      // Past the first sixteen bytes: a doubled blank and a tab, then a long swap.
+      {"s r 100 A G 1 0 0 0 1 0 0 0 1 0.5 0.25  0.25\t1 0 0", "+",
+       "s r 100 A G 1 0 0 0 1 0 0 0 1 0.5 0.25 0.25 1 0 0"},
+      {"s r 100 G A 1 0 0 0 1 0 0.003 0.0009 0.9961 0.5 0.25 0.25 7e-05 0 1 0", "+",
+       "s r 100 A G 0 0 1 0 1 0 0.9961 0.0009 0.003 0.25 0.25 0.5 1 0 7e-05"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.line);
