@@ -49,47 +49,6 @@ bool contains(const id_set& ids, std::string_view a, std::string_view b) {
   return ids.find(a) != ids.end() || ids.find(b) != ids.end();
 }
 
-// Powers of ten that a double holds exactly.
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// A probability field: an optional sign, then a decimal number (digits or a
-// point first, so "nan" and "inf" are not numbers). Parses at p and returns
-// the end of the number, or nullptr when the field does not start with one.
-inline const char* parse_probability(const char* p, const char* end, double& v) {
-  const char* q = p;
-  if (q < end && *q == '+')
-    p = ++q;
-  else if (q < end && *q == '-')
-    ++q;
-  // Short plain decimals (the usual case): both the digits and the power of
-  // ten are exact doubles, so one division gives the correctly rounded value,
-  // the same as the full conversion below.
-  {
-    const char* d = q;
-    uint64_t m = 0;
-    int digits = 0, decimals = 0;
-    while (d < end && *d >= '0' && *d <= '9' && digits < 19) m = m * 10 + uint64_t(*d++ - '0'), ++digits;
-    if (d < end && *d == '.') {
-      ++d;
-      while (d < end && *d >= '0' && *d <= '9' && digits < 19)
-        m = m * 10 + uint64_t(*d++ - '0'), ++digits, ++decimals;
-    }
-    if (digits > 0 && digits < 19 && m <= (uint64_t(1) << 53) && (d == end || is_space(*d))) {
-      double x = static_cast<double>(m) / kPow10[decimals];
-      v = (q != p) ? -x : x;
-      return d;
-    }
-  }
-  if (q == end || !((*q >= '0' && *q <= '9') || *q == '.')) return nullptr;
-  auto r = std::from_chars(p, end, v);
-  if (r.ec == std::errc::result_out_of_range)  // below the double range reads as 0
-    return parse_double(std::string_view(p, static_cast<size_t>(r.ptr - p)), v) ? r.ptr : nullptr;
-  if (r.ec != std::errc()) return nullptr;
-  return r.ptr;
-}
-
 // Whole numbers are written without decimals, every other value with four,
 // rounded as the fixed conversion rounds the exact binary value. Returns the
 // end of the text written at out (room for 400 characters).
@@ -183,45 +142,288 @@ inline char* format_read_probability(char* out, const probability& p) {
   return format_probability(out, p.value());
 }
 
-// One GEN line, split in place: five leading fields and 3N probabilities.
-struct gen_line {
-  std::string_view snp_id, rs_id, allele_a, allele_b;
-  int32_t position = 0;
+// The files of a run; an empty name is a file not given.
+struct subset_files {
+  const std::string& gen;
+  const std::string& out_gen;
+  const std::string& inclusion;    // SNP IDs to keep
+  const std::string& exclusion;    // SNP IDs to drop
+  const std::string& sample_ids;   // sample IDs to keep
+  const std::string& sample_excl;  // sample IDs to drop, when none are to be kept
+  const std::string& sample;
+  const std::string& out_sample;
 };
 
-// Parses a non-blank line; false when it does not hold exactly the five
-// leading fields and `values.size()` numbers.
-bool parse_gen_line(std::string_view line, gen_line& g, std::vector<probability>& values) {
-  field_cursor c(line);
-  std::string_view pos;
-  if (!c.next(g.snp_id) || !c.next(g.rs_id) || !c.next(pos) || !c.next(g.allele_a) ||
-      !c.next(g.allele_b))
+// What the passes share.
+struct subset_pass {
+  bool gz = false;                      // the GEN input is gzip, and so is every output
+  line_reader gen;                      // open from the first pass to the end
+  long long input_samples = -1;         // (fields - 5) / 3 of the first GEN line; -1 without one
+  long long output_samples = -1;        // input_samples, or the SAMPLE rows kept
+  std::vector<long long> kept_samples;  // kept SAMPLE rows, from 0
+};
+
+// Which SNPs are kept: those in the range, or all of them with neither a
+// range nor an inclusion list, less the exclusion list; then the inclusion
+// list; less, with --missing, those with too many missing samples.
+struct snp_filter {
+  bool range_given, inclusion_given, exclusion_given, missing_given;
+  int start, end;            // positions, inclusive; end <= 0: no end
+  double missing_threshold;  // largest share of missing samples kept
+  double threshold;          // a sample is missing when its three values are all below it
+  id_set include_snps, exclude_snps;
+};
+
+// Every input is checked before anything is written; no output is created
+// when one is missing or would overwrite an input.
+bool check_files(run_log& log, const subset_files& f, bool sample_subset) {
+  std::vector<std::string> inputs = {f.gen, f.inclusion, f.sample_ids, f.sample_excl, f.exclusion};
+  if (sample_subset) inputs.push_back(f.sample);
+  std::vector<std::string> outputs = {f.out_gen};
+  if (sample_subset) outputs.push_back(f.out_sample);
+  return check_inputs(log, inputs) && check_outputs(log, outputs, inputs);
+}
+
+// First pass: the number of samples, from the fields of the first non-blank
+// GEN line. The file stays open for the GEN pass.
+bool count_input_samples(run_log& log, const std::string& name, subset_pass& s) {
+  if (!s.gen.open(name, s.gz)) {
+    log.both(s.gen.error(), true);
     return false;
-  if (!parse_int32(pos, g.position)) return false;
-  const char* p = c.rest.data();
-  const char* end = p + c.rest.size();
-  for (probability& v : values) {
-    while (p < end && is_space(*p)) ++p;
-    if (p == end) return false;
-    unsigned decimals;
-    if (const char* q = scan_common_field(p, end, v.m, decimals)) {
-      v.decimals = static_cast<int>(decimals);
-      v.negative = false;
-      p = q;
-      continue;
-    }
-    const char* q = scan_short_decimal(p, end, v.m, decimals, v.negative);
-    if (q && (q == end || is_space(*q))) {
-      v.decimals = static_cast<int>(decimals);
-      p = q;
-      continue;
-    }
-    v.decimals = -1;
-    p = parse_probability(p, end, v.v);
-    if (!p || (p < end && !is_space(*p))) return false;
   }
-  while (p < end && is_space(*p)) ++p;
-  return p == end;
+  std::string_view line;
+  while (s.gen.next(line)) {
+    if (is_blank(line)) continue;
+    // Signed: a line of one or two fields gives -1, as no line does.
+    s.input_samples = (static_cast<long long>(count_fields(line)) - 5) / 3;
+    break;
+  }
+  if (s.gen.failed()) {
+    log.both(s.gen.error(), true);
+    return false;
+  }
+  return true;
+}
+
+// Copies the two header lines, then the kept rows verbatim, and notes the
+// kept rows' indices. A row with fewer than two fields (a blank line
+// included) ends the rows.
+void copy_sample_rows(run_log& log, line_reader& in, text_writer& out, const id_set& include_ids,
+                      const id_set& exclude_ids, subset_pass& s) {
+  std::string_view line;
+  for (int header = 0; header < 2; ++header) {
+    if (in.next(line)) out.write(line);
+    out.put('\n');
+  }
+  s.output_samples = 0;
+  long long row_index = 0;
+  std::string row_text;
+  while (in.next(line)) {
+    field_cursor c(line);
+    std::string_view id_1, id_2;
+    if (!c.next(id_1) || !c.next(id_2)) break;
+    bool kept;
+    if (!include_ids.empty()) {
+      log.log("sample_file: " + std::string(id_2) + "\n", true);
+      kept = contains(include_ids, id_2, id_1);
+    } else if (exclude_ids.empty()) {
+      kept = true;
+    } else {
+      kept = !contains(exclude_ids, id_2, id_1);
+    }
+    if (kept) {
+      s.kept_samples.push_back(row_index);
+      out.write(line);
+      out.put('\n');
+      ++s.output_samples;
+      if (!include_ids.empty()) {
+        row_text.assign(id_2);
+        row_text += ' ';
+        append_int(row_text, row_index);
+        row_text += ' ';
+        row_text.append(line);
+        row_text += '\n';
+        log.log(row_text, true);
+      }
+    }
+    ++row_index;
+  }
+}
+
+// Sample pass: the ID lists, then the SAMPLE copy, created before the SAMPLE
+// input is opened.
+bool copy_samples(run_log& log, const subset_files& f, subset_pass& s) {
+  log.both("Samples...\n");
+  id_set include_ids, exclude_ids;
+  if (!read_id_list(log, f.sample_ids, include_ids)) return false;
+  log.log("Number of samples in subset file: " + int_text(static_cast<long long>(include_ids.size())) + "\n", true);
+  if (!read_id_list(log, f.sample_excl, exclude_ids)) return false;
+
+  text_writer out;
+  if (!out.open(f.out_sample, s.gz)) {
+    log.both(out.error(), true);
+    return false;
+  }
+  line_reader in;
+  if (!in.open(f.sample, is_gzip_name(f.sample))) {
+    log.both(in.error(), true);
+    return false;
+  }
+  copy_sample_rows(log, in, out, include_ids, exclude_ids, s);
+  if (in.failed()) {
+    log.both(in.error(), true);
+    out.close();
+    return false;
+  }
+  in.close();
+  return close_output(log, out);
+}
+
+// The SNP lists; a range without a start begins at 0.
+bool read_snp_lists(run_log& log, const subset_files& files, snp_filter& f) {
+  if (f.range_given) {
+    log.both("positions...\n");
+    if (f.start == -1) f.start = 0;
+  }
+  if (f.inclusion_given) {
+    log.both("Snp_id...\n");
+    if (!read_id_list(log, files.inclusion, f.include_snps)) return false;
+  }
+  if (f.exclusion_given) {
+    log.both("Exclusion...\n");
+    if (!read_id_list(log, files.exclusion, f.exclude_snps)) return false;
+  }
+  return true;
+}
+
+// The samples whose triples are written: every one, or the kept rows that
+// the GEN file has.
+std::vector<long long> written_samples(const subset_pass& s, bool sample_subset) {
+  std::vector<long long> written;
+  const long long samples = s.input_samples > 0 ? s.input_samples : 0;
+  if (sample_subset) {
+    for (long long k : s.kept_samples)
+      if (k < samples) written.push_back(k);
+  } else {
+    written.resize(static_cast<size_t>(samples));
+    for (long long k = 0; k < samples; ++k) written[static_cast<size_t>(k)] = k;
+  }
+  return written;
+}
+
+// Whether the range and the SNP lists keep a SNP.
+bool keep_snp(const snp_filter& f, const gen_head& h) {
+  const bool include_all = !f.range_given && !f.inclusion_given;
+  const bool in_range =
+      f.range_given && f.start <= h.position && (f.end <= 0 || h.position <= f.end);
+  if ((in_range || include_all) &&
+      (!f.exclusion_given || !contains(f.exclude_snps, h.rs_id, h.snp_id)))
+    return true;
+  return f.inclusion_given && contains(f.include_snps, h.rs_id, h.snp_id);
+}
+
+// With --missing: whether the share of missing samples is over the limit.
+bool too_many_missing(const snp_filter& f, const probability* values, long long samples) {
+  if (!f.missing_given || samples <= 0) return false;
+  long long missing = 0;
+  for (long long i = 0; i < 3 * samples; i += 3)
+    if (f.threshold > values[i].value() && f.threshold > values[i + 1].value() &&
+        f.threshold > values[i + 2].value())
+      ++missing;
+  return static_cast<double>(missing) / static_cast<double>(samples) > f.missing_threshold;
+}
+
+// Appends a kept SNP's line: its leading fields, then the written triples,
+// gathered in triples and appended in large pieces.
+inline void append_snp(std::string& buf, const gen_head& h, const probability* values,
+                       const std::vector<long long>& written, std::vector<char>& triples) {
+  buf.append(h.snp_id);
+  buf += ' ';
+  buf.append(h.rs_id);
+  buf += ' ';
+  append_int(buf, h.position);
+  buf += ' ';
+  buf.append(h.allele_a);
+  buf += ' ';
+  buf.append(h.allele_b);
+  buf += ' ';
+  // Each triple takes up to 400 characters and a blank a value.
+  char* e = triples.data();
+  const char* const last_room = triples.data() + triples.size() - 3 * 401;
+  for (long long k : written) {
+    if (e > last_room) {
+      buf.append(triples.data(), e);
+      e = triples.data();
+    }
+    const probability* t = &values[static_cast<size_t>(3 * k)];
+    for (int i = 0; i < 3; ++i) {
+      e = format_read_probability(e, t[i]);
+      *e++ = ' ';
+    }
+  }
+  buf.append(triples.data(), e);
+  buf += '\n';
+}
+
+struct snp_counts {
+  long long input = 0;   // non-blank GEN lines
+  long long output = 0;  // SNPs written
+};
+
+// Reads every GEN line, which must hold 5 + 3N fields with a number in each
+// from the sixth on, and writes the kept SNPs. False after a bad line or a
+// read failure, reported.
+bool copy_snps(run_log& log, const snp_filter& f, const std::vector<long long>& written,
+               subset_pass& s, text_writer& out, snp_counts& n) {
+  const long long samples = s.input_samples > 0 ? s.input_samples : 0;
+  std::vector<probability> values(static_cast<size_t>(3 * samples));
+  std::vector<char> triples(1 << 16);
+  gen_head h;
+  std::string_view line;
+  while (s.gen.next(line)) {
+    if (is_blank(line)) continue;
+    if (s.input_samples < 0 || !read_strict(line, h, values.data(), values.size())) {
+      log.both(s.gen.bad_line(strict_line_fault(line, static_cast<uint64_t>(samples))), true);
+      return false;
+    }
+    ++n.input;
+    if (!keep_snp(f, h) || too_many_missing(f, values.data(), samples)) continue;
+    append_snp(out.buffer(), h, values.data(), written, triples);
+    out.maybe_flush();
+    ++n.output;
+  }
+  if (s.gen.failed()) {
+    log.both(s.gen.error(), true);
+    return false;
+  }
+  return true;
+}
+
+// GEN pass: the GEN input is read again from its start, and only then is the
+// GEN output created.
+bool copy_gen(run_log& log, const std::string& out_gen, const snp_filter& f, bool sample_subset,
+              subset_pass& s) {
+  log.both("Gen...\n");
+  const std::vector<long long> written = written_samples(s, sample_subset);
+  if (!s.gen.rewind()) {
+    log.both(s.gen.error(), true);
+    return false;
+  }
+  text_writer out;
+  if (!out.open(out_gen, s.gz)) {
+    log.both(out.error(), true);
+    return false;
+  }
+  snp_counts n;
+  if (!copy_snps(log, f, written, s, out, n)) {
+    out.close();
+    return false;
+  }
+  s.gen.close();
+  if (!close_output(log, out)) return false;
+  log.both("Number of input SNPs: " + int_text(n.input) + "\n", true);
+  log.both("Number of output SNPs: " + int_text(n.output) + "\n", true);
+  return true;
 }
 
 }  // namespace
@@ -231,228 +433,25 @@ int subset(std::string gen_file, std::string out_gen, std::string inclusion_file
            std::string out_sample, std::string exclusion_file, int start, int end,
            bool range_given, bool inclusion_given, bool sample_subset, bool exclusion_given,
            bool missing_given, double missing_threshold, double threshold) {
-  const bool gen_gz = is_gzip_name(gen_file);
-  const bool include_all = !range_given && !inclusion_given;
-
   run_log log;
   if (!log.open_append()) return 1;
-
-  // Every input is checked before anything is written; no output is created
-  // when one is missing or would overwrite an input.
-  std::vector<std::string> inputs = {gen_file, inclusion_file, sample_id_file, sample_excl_file,
-                                     exclusion_file};
-  if (sample_subset) inputs.push_back(sample_file);
-  std::vector<std::string> outputs = {out_gen};
-  if (sample_subset) outputs.push_back(out_sample);
-  if (!check_inputs(log, inputs) || !check_outputs(log, outputs, inputs)) return 1;
-
+  const subset_files files{gen_file,       out_gen,          inclusion_file, exclusion_file,
+                           sample_id_file, sample_excl_file, sample_file,    out_sample};
+  if (!check_files(log, files, sample_subset)) return 1;
   log.both("Output files: " + out_gen + " " + out_sample + "\n", true);
 
-  // Number of samples: from the fields of the first non-blank GEN line.
-  long long input_samples = -1;
-  line_reader gen;
-  {
-    if (!gen.open(gen_file, gen_gz)) {
-      log.both(gen.error(), true);
-      return 1;
-    }
-    std::string_view line;
-    while (gen.next(line)) {
-      if (is_blank(line)) continue;
-      field_cursor c(line);
-      std::string_view f;
-      long long fields = 0;
-      while (c.next(f)) ++fields;
-      input_samples = (fields - 5) / 3;
-      break;
-    }
-    if (gen.failed()) {
-      log.both(gen.error(), true);
-      return 1;
-    }
-  }
-  log.both("Number of input samples: " + int_text(input_samples) + "\n", true);
+  subset_pass s;
+  s.gz = is_gzip_name(gen_file);
+  if (!count_input_samples(log, gen_file, s)) return 1;
+  log.both("Number of input samples: " + int_text(s.input_samples) + "\n", true);
+  s.output_samples = s.input_samples;
+  if (sample_subset && !copy_samples(log, files, s)) return 1;
+  log.both("Number of output samples: " + int_text(s.output_samples) + "\n", true);
 
-  // Sample selection: the kept SAMPLE rows, copied verbatim, and their indices.
-  std::vector<long long> kept_samples;
-  long long output_samples = input_samples;
-  if (sample_subset) {
-    log.both("Samples...\n");
-    id_set include_ids, exclude_ids;
-    if (!read_id_list(log, sample_id_file, include_ids)) return 1;
-    log.log("Number of samples in subset file: " + int_text(static_cast<long long>(include_ids.size())) + "\n", true);
-    if (!read_id_list(log, sample_excl_file, exclude_ids)) return 1;
-
-    text_writer out;
-    if (!out.open(out_sample, gen_gz)) {
-      log.both(out.error(), true);
-      return 1;
-    }
-    line_reader in;
-    if (!in.open(sample_file, is_gzip_name(sample_file))) {
-      log.both(in.error(), true);
-      return 1;
-    }
-    std::string_view line;
-    for (int header = 0; header < 2; ++header) {
-      if (in.next(line)) out.write(line);
-      out.put('\n');
-    }
-    output_samples = 0;
-    long long row_index = 0;
-    std::string row_text;
-    // A row with fewer than two fields (a blank line included) ends the rows.
-    while (in.next(line)) {
-      field_cursor c(line);
-      std::string_view id_1, id_2;
-      if (!c.next(id_1) || !c.next(id_2)) break;
-      bool kept;
-      if (!include_ids.empty()) {
-        log.log("sample_file: " + std::string(id_2) + "\n", true);
-        kept = contains(include_ids, id_2, id_1);
-      } else if (exclude_ids.empty()) {
-        kept = true;
-      } else {
-        kept = !contains(exclude_ids, id_2, id_1);
-      }
-      if (kept) {
-        kept_samples.push_back(row_index);
-        out.write(line);
-        out.put('\n');
-        ++output_samples;
-        if (!include_ids.empty()) {
-          row_text.assign(id_2);
-          row_text += ' ';
-          append_int(row_text, row_index);
-          row_text += ' ';
-          row_text.append(line);
-          row_text += '\n';
-          log.log(row_text, true);
-        }
-      }
-      ++row_index;
-    }
-    if (in.failed()) {
-      log.both(in.error(), true);
-      out.close();
-      return 1;
-    }
-    in.close();
-    if (!close_output(log, out)) return 1;
-  }
-  log.both("Number of output samples: " + int_text(output_samples) + "\n", true);
-
-  if (range_given) {
-    log.both("positions...\n");
-    if (start == -1) start = 0;
-  }
-  id_set include_snps, exclude_snps;
-  if (inclusion_given) {
-    log.both("Snp_id...\n");
-    if (!read_id_list(log, inclusion_file, include_snps)) return 1;
-  }
-  if (exclusion_given) {
-    log.both("Exclusion...\n");
-    if (!read_id_list(log, exclusion_file, exclude_snps)) return 1;
-  }
-  log.both("Gen...\n");
-
-  // Which triples are written: all of them, or the kept rows that have one.
-  std::vector<long long> written;
-  const long long samples = input_samples > 0 ? input_samples : 0;
-  if (sample_subset) {
-    for (long long k : kept_samples)
-      if (k < samples) written.push_back(k);
-  } else {
-    written.resize(static_cast<size_t>(samples));
-    for (long long k = 0; k < samples; ++k) written[static_cast<size_t>(k)] = k;
-  }
-
-  if (!gen.rewind()) {
-    log.both(gen.error(), true);
-    return 1;
-  }
-  text_writer out;
-  if (!out.open(out_gen, gen_gz)) {
-    log.both(out.error(), true);
-    return 1;
-  }
-
-  long long input_snps = 0, output_snps = 0;
-  std::vector<probability> values(static_cast<size_t>(3 * samples));
-  gen_line g;
-  // Written triples, each up to 400 characters and a blank a value.
-  std::vector<char> triples(1 << 16);
-  std::string_view line;
-  while (gen.next(line)) {
-    if (is_blank(line)) continue;
-    // The whole line must hold 5 + 3N fields, numbers from the sixth on.
-    if (input_samples < 0 || !parse_gen_line(line, g, values)) {
-      const uint64_t n = input_samples < 0 ? 0 : static_cast<uint64_t>(input_samples);
-      log.both(gen.bad_line(strict_line_fault(line, n)), true);
-      out.close();
-      return 1;
-    }
-    ++input_snps;
-
-    bool in_range = range_given && start <= g.position && (end <= 0 || g.position <= end);
-    bool kept;
-    if (in_range || include_all)
-      kept = !exclusion_given || !contains(exclude_snps, g.rs_id, g.snp_id);
-    else
-      kept = false;
-    if (!kept) kept = inclusion_given && contains(include_snps, g.rs_id, g.snp_id);
-    if (!kept) continue;
-
-    if (missing_given && samples > 0) {
-      long long missing = 0;
-      for (size_t i = 0; i < values.size(); i += 3)
-        if (threshold > values[i].value() && threshold > values[i + 1].value() &&
-            threshold > values[i + 2].value())
-          ++missing;
-      if (static_cast<double>(missing) / static_cast<double>(samples) > missing_threshold) continue;
-    }
-
-    std::string& buf = out.buffer();
-    buf.append(g.snp_id);
-    buf += ' ';
-    buf.append(g.rs_id);
-    buf += ' ';
-    append_int(buf, g.position);
-    buf += ' ';
-    buf.append(g.allele_a);
-    buf += ' ';
-    buf.append(g.allele_b);
-    buf += ' ';
-    // The kept triples go into one buffer, appended in large pieces.
-    char* e = triples.data();
-    const char* const last_room = triples.data() + triples.size() - 3 * 401;
-    for (long long k : written) {
-      if (e > last_room) {
-        buf.append(triples.data(), e);
-        e = triples.data();
-      }
-      const probability* t = &values[static_cast<size_t>(3 * k)];
-      for (int i = 0; i < 3; ++i) {
-        e = format_read_probability(e, t[i]);
-        *e++ = ' ';
-      }
-    }
-    buf.append(triples.data(), e);
-    buf += '\n';
-    out.maybe_flush();
-    ++output_snps;
-  }
-  if (gen.failed()) {
-    log.both(gen.error(), true);
-    out.close();
-    return 1;
-  }
-  gen.close();
-  if (!close_output(log, out)) return 1;
-
-  log.both("Number of input SNPs: " + int_text(input_snps) + "\n", true);
-  log.both("Number of output SNPs: " + int_text(output_snps) + "\n", true);
+  snp_filter f{range_given, inclusion_given, exclusion_given, missing_given, start, end,
+               missing_threshold, threshold, {}, {}};
+  if (!read_snp_lists(log, files, f)) return 1;
+  if (!copy_gen(log, out_gen, f, sample_subset, s)) return 1;
   log.close();
   return 0;
 }
