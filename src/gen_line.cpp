@@ -11,15 +11,29 @@ const char* read_gen_head(std::string_view line, gen_head& h) {
   return nullptr;
 }
 
+threshold_test::threshold_test(double t) : t_(t), nan_(t != t) {
+  for (unsigned d = 0; d < 16; ++d) {
+    // Least m below 10^15 with m / 10^d >= t; kNever when there is none.
+    uint64_t lo = 0, hi = kLimit;
+    while (lo < hi) {
+      uint64_t mid = lo + (hi - lo) / 2;
+      if (short_decimal_value(mid, d, false) >= t)
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    least_[d] = lo == kLimit ? kNever : lo;
+  }
+}
+
 // Any other number: a sign or exponent, or more than 15 digits.
-bool probability_reader::next_general(probability& v) {
-  const char* q = p_;
-  while (q < end_ && !is_space(*q)) ++q;
-  if (!parse_double(std::string_view(p_, static_cast<size_t>(q - p_)), v.v)) return false;
+const char* probability_reader::next_general(const char* p, const char* end, probability& v) {
+  const char* q = p;
+  while (q < end && !is_space(*q)) ++q;
+  if (!parse_double(std::string_view(p, static_cast<size_t>(q - p)), v.v)) return nullptr;
   v.decimals = -1;
   v.negative = false;
-  p_ = q;
-  return true;
+  return q;
 }
 
 std::string strict_line_fault(std::string_view line, uint64_t samples) {

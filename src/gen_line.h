@@ -46,7 +46,7 @@ class probability_reader {
 
   // Reads the next field into v. False at the end of the line, or at a field
   // that is not a number (which then stays unread).
-  bool next(probability& v) {
+  [[gnu::always_inline]] bool next(probability& v) {
     while (p_ < end_ && is_space(*p_)) ++p_;
     if (p_ == end_) return false;
     unsigned decimals;
@@ -64,7 +64,10 @@ class probability_reader {
       p_ = q;
       return true;
     }
-    return next_general(v);
+    q = next_general(p_, end_, v);
+    if (!q) return false;
+    p_ = q;
+    return true;
   }
 
   // True when nothing but white space is left.
@@ -74,9 +77,34 @@ class probability_reader {
   }
 
  private:
-  bool next_general(probability& v);
+  // Static: a call that could see this object would keep p_ out of registers.
+  static const char* next_general(const char* p, const char* end, probability& v);
   const char* p_;
   const char* end_;
+};
+
+// The test "probability >= threshold" of the calling threshold, decided on
+// the digits for short plain decimals without a division: m / 10^d rounds
+// upwards as m grows, so for each number of decimals d it holds exactly from
+// some least m on, found once.
+class threshold_test {
+ public:
+  explicit threshold_test(double t);
+  bool reached(const probability& v) const {
+    if (v.decimals < 0) return v.v >= t_;
+    if (v.negative) return v.value() >= t_;
+    return v.m >= least_[v.decimals];
+  }
+  // "threshold > probability": the opposite of reached, except that no value
+  // is below a threshold that is not a number.
+  bool below(const probability& v) const { return !nan_ && !reached(v); }
+
+ private:
+  static constexpr uint64_t kLimit = 1000000000000000ULL;  // 15 digits
+  static constexpr uint64_t kNever = UINT64_MAX;
+  double t_;
+  bool nan_;
+  uint64_t least_[16];
 };
 
 // Reads a line that must hold its five leading fields and exactly

@@ -73,9 +73,9 @@ void append_wide(std::string& out, unsigned __int128 v) {
 // The calling test "probability >= threshold" for short plain decimals
 // without a division per field: m / 10^d rounds upwards as m grows, so for
 // each number of decimals d it holds exactly from some least m on, found once.
-class threshold_test {
+class threshold_test_g {
  public:
-  explicit threshold_test(double t) : t_(t) {
+  explicit threshold_test_g(double t) : t_(t) {
     for (unsigned d = 0; d < 16; ++d) {
       // Least m below 10^15 with m / 10^d >= t; kNever when there is none.
       uint64_t lo = 0, hi = kLimit;
@@ -248,7 +248,7 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
     log.both(gen.error());
     return 1;
   }
-  const threshold_test test(threshold);
+  const threshold_test_g test(threshold);
   uint64_t chromosomes = 0, missing_calls = 0, j = 0;
   {
     std::string_view line, f[5];

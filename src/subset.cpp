@@ -296,18 +296,14 @@ bool read_snp_lists(run_log& log, const subset_files& files, snp_filter& f) {
   return true;
 }
 
-// The samples whose triples are written: every one, or the kept rows that
-// the GEN file has.
-std::vector<long long> written_samples(const subset_pass& s, bool sample_subset) {
-  std::vector<long long> written;
+// Per sample of the GEN file, 1 when its triple is written: every one, or
+// the kept rows that the GEN file has.
+std::vector<char> written_samples(const subset_pass& s, bool sample_subset) {
   const long long samples = s.input_samples > 0 ? s.input_samples : 0;
-  if (sample_subset) {
+  std::vector<char> written(static_cast<size_t>(samples), !sample_subset);
+  if (sample_subset)
     for (long long k : s.kept_samples)
-      if (k < samples) written.push_back(k);
-  } else {
-    written.resize(static_cast<size_t>(samples));
-    for (long long k = 0; k < samples; ++k) written[static_cast<size_t>(k)] = k;
-  }
+      if (k < samples) written[static_cast<size_t>(k)] = 1;
   return written;
 }
 
@@ -322,21 +318,13 @@ bool keep_snp(const snp_filter& f, const gen_head& h) {
   return f.inclusion_given && contains(f.include_snps, h.rs_id, h.snp_id);
 }
 
-// With --missing: whether the share of missing samples is over the limit.
-bool too_many_missing(const snp_filter& f, const probability* values, long long samples) {
-  if (!f.missing_given || samples <= 0) return false;
-  long long missing = 0;
-  for (long long i = 0; i < 3 * samples; i += 3)
-    if (f.threshold > values[i].value() && f.threshold > values[i + 1].value() &&
-        f.threshold > values[i + 2].value())
-      ++missing;
-  return static_cast<double>(missing) / static_cast<double>(samples) > f.missing_threshold;
-}
+struct snp_counts {
+  long long input = 0;   // non-blank GEN lines
+  long long output = 0;  // SNPs written
+};
 
-// Appends a kept SNP's line: its leading fields, then the written triples,
-// gathered in triples and appended in large pieces.
-inline void append_snp(std::string& buf, const gen_head& h, const probability* values,
-                       const std::vector<long long>& written, std::vector<char>& triples) {
+// Appends a SNP's leading fields to buf.
+void append_head(std::string& buf, const gen_head& h) {
   buf.append(h.snp_id);
   buf += ' ';
   buf.append(h.rs_id);
@@ -347,48 +335,71 @@ inline void append_snp(std::string& buf, const gen_head& h, const probability* v
   buf += ' ';
   buf.append(h.allele_b);
   buf += ' ';
+}
+
+// Reads a line's probabilities, which must be exactly 3N numbers. With write
+// set, the written samples' triples go to buf, gathered in triples and
+// appended in large pieces; with test, missing counts the samples whose three
+// values are all below the threshold. False at a fault of the line.
+inline bool copy_triples(std::string_view rest, long long samples, const std::vector<char>& written,
+                         bool write, const threshold_test* test, std::vector<char>& triples,
+                         std::string& buf, long long& missing) {
+  probability_reader r(rest);
   // Each triple takes up to 400 characters and a blank a value.
   char* e = triples.data();
   const char* const last_room = triples.data() + triples.size() - 3 * 401;
-  for (long long k : written) {
+  for (long long i = 0; i < samples; ++i) {
+    probability t[3];
+    if (!r.next(t[0]) || !r.next(t[1]) || !r.next(t[2])) return false;
+    if (test) missing += test->below(t[0]) & test->below(t[1]) & test->below(t[2]);
+    if (!write || !written[static_cast<size_t>(i)]) continue;
     if (e > last_room) {
       buf.append(triples.data(), e);
       e = triples.data();
     }
-    const probability* t = &values[static_cast<size_t>(3 * k)];
-    for (int i = 0; i < 3; ++i) {
-      e = format_read_probability(e, t[i]);
+    for (int k = 0; k < 3; ++k) {
+      e = format_read_probability(e, t[k]);
       *e++ = ' ';
     }
   }
   buf.append(triples.data(), e);
-  buf += '\n';
+  return r.done();
 }
 
-struct snp_counts {
-  long long input = 0;   // non-blank GEN lines
-  long long output = 0;  // SNPs written
-};
-
 // Reads every GEN line, which must hold 5 + 3N fields with a number in each
-// from the sixth on, and writes the kept SNPs. False after a bad line or a
-// read failure, reported.
-bool copy_snps(run_log& log, const snp_filter& f, const std::vector<long long>& written,
+// from the sixth on, and writes the kept SNPs. The kept samples' values are
+// written as they are read; a line left out after all (by --missing, or at a
+// fault) is taken back. False after a bad line or a read failure, reported.
+bool copy_snps(run_log& log, const snp_filter& f, const std::vector<char>& written,
                subset_pass& s, text_writer& out, snp_counts& n) {
   const long long samples = s.input_samples > 0 ? s.input_samples : 0;
-  std::vector<probability> values(static_cast<size_t>(3 * samples));
+  const threshold_test test(f.threshold);
   std::vector<char> triples(1 << 16);
+  std::string& buf = out.buffer();
   gen_head h;
   std::string_view line;
   while (s.gen.next(line)) {
     if (is_blank(line)) continue;
-    if (s.input_samples < 0 || !read_strict(line, h, values.data(), values.size())) {
+    const size_t line_start = buf.size();
+    const bool head = s.input_samples >= 0 && !read_gen_head(line, h);
+    const bool kept = head && keep_snp(f, h);
+    if (kept) append_head(buf, h);
+    long long missing = 0;
+    if (!head || !copy_triples(h.rest, samples, written, kept, f.missing_given ? &test : nullptr,
+                               triples, buf, missing)) {
+      buf.resize(line_start);
       log.both(s.gen.bad_line(strict_line_fault(line, static_cast<uint64_t>(samples))), true);
       return false;
     }
     ++n.input;
-    if (!keep_snp(f, h) || too_many_missing(f, values.data(), samples)) continue;
-    append_snp(out.buffer(), h, values.data(), written, triples);
+    // With --missing, a SNP whose share of missing samples is over the limit goes.
+    if (kept && f.missing_given && samples > 0 &&
+        static_cast<double>(missing) / static_cast<double>(samples) > f.missing_threshold) {
+      buf.resize(line_start);
+      continue;
+    }
+    if (!kept) continue;
+    buf += '\n';
     out.maybe_flush();
     ++n.output;
   }
@@ -404,7 +415,7 @@ bool copy_snps(run_log& log, const snp_filter& f, const std::vector<long long>& 
 bool copy_gen(run_log& log, const std::string& out_gen, const snp_filter& f, bool sample_subset,
               subset_pass& s) {
   log.both("Gen...\n");
-  const std::vector<long long> written = written_samples(s, sample_subset);
+  const std::vector<char> written = written_samples(s, sample_subset);
   if (!s.gen.rewind()) {
     log.both(s.gen.error(), true);
     return false;
