@@ -138,17 +138,23 @@ void orient_snp(std::string_view rest, std::string_view allele_a, std::string_vi
     }
     // Each triple " a b c" becomes " c b a", the same bytes in all.
     blanks.push_back(static_cast<uint32_t>(rest.size()));  // where the last word ends
-    const size_t at = out.size();
-    out.resize(at + (triples ? blanks[3 * triples] : 0));
+    const size_t at = out.size(), size = blanks[3 * triples];
+    out.resize(at + size + 8);  // room for a whole 8-byte copy at the end
     char* o = &out[at];
     for (size_t t = 0; t < triples; ++t) {
       const uint32_t* b = &blanks[3 * t];
       for (int k = 2; k >= 0; --k) {
         const size_t len = b[k + 1] - b[k];  // the blank and the word after it
-        std::memcpy(o, p + b[k], len);
+        // Most words are short: one fixed copy of eight bytes, where the
+        // input has them, instead of a copy of any length.
+        if (len <= 8 && b[k] + 8 <= rest.size())
+          std::memcpy(o, p + b[k], 8);
+        else
+          std::memcpy(o, p + b[k], len);
         o += len;
       }
     }
+    out.resize(at + size);
     return;
   }
   const char* w[3];
