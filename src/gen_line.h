@@ -47,24 +47,33 @@ class probability_reader {
   // Reads the next field into v. False at the end of the line, or at a field
   // that is not a number (which then stays unread).
   [[gnu::always_inline]] bool next(probability& v) {
-    while (p_ < end_ && is_space(*p_)) ++p_;
-    if (p_ == end_) return false;
+    // Worked on in locals: what a call out of line could see would be kept
+    // in memory, and reloaded, for every field.
+    const char* p = p_;
+    while (p < end_ && is_space(*p)) ++p;
+    p_ = p;
+    if (p == end_) return false;
+    uint64_t m;
     unsigned decimals;
-    const char* q = scan_common_field(p_, end_, v.m, decimals);
-    if (!q) q = scan_point_decimals(p_, end_, v.m, decimals);
+    const char* q = scan_common_field(p, end_, m, decimals);
+    if (!q) q = scan_point_decimals(p, end_, m, decimals);
     if (q) {
+      v.m = m;
       v.decimals = static_cast<int>(decimals);
       v.negative = false;
-      p_ = q;
+      p_ = q + 1;  // the blank after it is known to be there
       return true;
     }
-    q = scan_short_decimal(p_, end_, v.m, decimals, v.negative);
+    bool negative;
+    q = scan_short_decimal(p, end_, m, decimals, negative);
     if (q && (q == end_ || is_space(*q))) {
+      v.m = m;
       v.decimals = static_cast<int>(decimals);
+      v.negative = negative;
       p_ = q;
       return true;
     }
-    q = next_general(p_, end_, v);
+    q = next_general(p, end_, v);
     if (!q) return false;
     p_ = q;
     return true;

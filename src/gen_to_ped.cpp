@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,58 +59,334 @@ class store_memory {
   size_t size_ = 0;
 };
 
-void append_wide(std::string& out, unsigned __int128 v) {
-  char tmp[48];
-  char* p = tmp + sizeof tmp;
-  do {
-    *--p = static_cast<char>('0' + static_cast<int>(v % 10));
-    v /= 10;
-  } while (v);
-  out.append(p, tmp + sizeof tmp);
-}
-
-// The calling test "probability >= threshold" for short plain decimals
-// without a division per field: m / 10^d rounds upwards as m grows, so for
-// each number of decimals d it holds exactly from some least m on, found once.
-class threshold_test_g {
- public:
-  explicit threshold_test_g(double t) : t_(t) {
-    for (unsigned d = 0; d < 16; ++d) {
-      // Least m below 10^15 with m / 10^d >= t; kNever when there is none.
-      uint64_t lo = 0, hi = kLimit;
-      while (lo < hi) {
-        uint64_t mid = lo + (hi - lo) / 2;
-        if (short_decimal_value(mid, d, false) >= t)
-          hi = mid;
-        else
-          lo = mid + 1;
-      }
-      least_[d] = lo == kLimit ? kNever : lo;
-    }
-  }
-  bool reached(uint64_t m, unsigned d, bool negative) const {
-    if (negative) return short_decimal_value(m, d, true) >= t_;
-    return m >= least_[d];
-  }
-  bool reached(double v) const { return v >= t_; }
-
- private:
-  static constexpr uint64_t kLimit = 1000000000000000ULL;  // 15 digits
-  static constexpr uint64_t kNever = UINT64_MAX;
-  double t_;
-  uint64_t least_[16];
-};
-
 // For each set of probabilities at the threshold (bit k for the k-th of a
 // triple), the first of them, or 3 when there is none.
 constexpr unsigned char kFirstReached[8] = {3, 0, 1, 0, 2, 0, 1, 0};
 
-// Counts the fields left on a line.
-uint64_t count_rest(field_cursor& c) {
-  uint64_t n = 0;
-  std::string_view f;
-  while (c.next(f)) ++n;
-  return n;
+// A count line; flushed, and with it any buffered lines before it.
+void log_count(run_log& log, const char* label, long long v) {
+  std::string msg = label;
+  append_int(msg, v);
+  msg += '\n';
+  log.both(msg, true);
+}
+
+// SNPs are the non-blank lines; the samples come from the first one's
+// fields. The file stays open for the data pass.
+bool count_gen(run_log& log, line_reader& gen, const std::string& name, uint64_t& snps,
+               int64_t& samples) {
+  if (!gen.open(name, is_gzip_name(name))) {
+    log.both(gen.error());
+    return false;
+  }
+  std::string_view line;
+  while (gen.next(line)) {
+    if (is_blank(line)) continue;
+    if (snps == 0) {
+      const uint64_t fields = count_fields(line);
+      // Fewer than five fields leave no SNP to read and no sample count.
+      if (fields < 5) {
+        log.both(gen.bad_line("fewer than 5 fields"));
+        return false;
+      }
+      samples = static_cast<int64_t>((fields - 5) / 3);
+    }
+    ++snps;
+  }
+  if (gen.failed()) {
+    log.both(gen.error());
+    return false;
+  }
+  return true;
+}
+
+// One row per line after the two header lines: the first field is the id;
+// sex comes from the named column, else the first "sex" or "gender" one.
+// Every GEN sample needs its row: its id goes into the PED file and the
+// messages.
+bool read_samples(run_log& log, const std::string& name, const std::string& phenotype_column,
+                  const std::string& sex_column, int64_t gen_samples,
+                  std::vector<sample>& samples) {
+  // Counts come from the file: room grows with the rows actually read beyond this.
+  samples.reserve(static_cast<size_t>(std::min<int64_t>(gen_samples, kMaxReserve)));
+  line_reader in;
+  if (!in.open(name, is_gzip_name(name))) {
+    log.both(in.error());
+    return false;
+  }
+  int32_t pheno_col = -9, sex_col = -9;
+  std::string_view line, word;
+  if (in.next(line)) {
+    field_cursor c(line);
+    for (int32_t i = 0; c.next(word); ++i) {
+      if (word == phenotype_column)
+        pheno_col = i;
+      else if (word == sex_column)
+        sex_col = i;
+      else if (sex_col == -9 && (word == "sex" || word == "gender"))
+        sex_col = i;
+    }
+    in.next(line);  // column types: not needed here
+    std::string num;
+    while (in.next(line)) {
+      sample s;
+      field_cursor c(line);
+      for (int32_t j = 0; c.next(word); ++j) {
+        if (j == 0) {
+          s.ID_2.assign(word);
+        } else if (j == sex_col) {
+          num.assign(word);
+          s.gender = static_cast<int32_t>(std::strtol(num.c_str(), nullptr, 10));
+        } else if (j == pheno_col) {
+          s.phenotype.assign(word);
+        }
+      }
+      samples.push_back(std::move(s));
+    }
+  }
+  if (in.failed()) {
+    log.both(in.error());
+    return false;
+  }
+  if (static_cast<int64_t>(samples.size()) < gen_samples) {
+    std::string msg = "SAMPLE file " + name + " has ";
+    append_int(msg, static_cast<long long>(samples.size()));
+    msg += " samples, GEN file has ";
+    append_int(msg, gen_samples);
+    msg += '\n';
+    log.both(msg);
+    return false;
+  }
+  return true;
+}
+
+// Sample-major, two bytes per call: a sample's row is its PED genotypes.
+bool allocate_store(run_log& log, store_memory& store, uint64_t snps, uint64_t samples) {
+  const uint128 bytes = static_cast<uint128>(2 * snps) * samples;
+  const std::string count = uint128_text(bytes);
+  log.both("Assign memory for genotypes..." + count + "\n", true);
+  // One byte more keeps the pointer arithmetic of the data pass valid for an
+  // empty store.
+  if (!(bytes < static_cast<uint128>(SIZE_MAX) &&
+        store.allocate(static_cast<size_t>(bytes) + 1))) {
+    log.both("Not enough memory for genotypes: " + count + "\n");
+    return false;
+  }
+  return true;
+}
+
+// What the data pass reads and fills.
+struct gen_pass {
+  const std::vector<sample>& samples;
+  uint64_t n;                 // GEN samples: 3n probabilities a line
+  uint64_t snps;              // non-blank lines of the counting pass
+  char* store;
+  threshold_test test;
+  std::vector<map_snp> map;   // filled, one per line
+  uint64_t chromosomes = 0;   // SNP ids that are chromosome codes
+  uint64_t missing_calls = 0;
+  std::string msg;            // reused for the missing-call lines
+};
+
+// Calls SNP j for every sample from the probabilities in fields, into its
+// column of the store. False at a fault in the fields.
+bool call_snp(run_log& log, gen_pass& p, uint64_t j, std::string_view fields,
+              bool representable) {
+  const map_snp& snp = p.map[j];
+  const threshold_test& test = p.test;
+  const uint64_t n = p.n, row_bytes = 2 * p.snps;
+  char* call = p.store + 2 * j;
+  // The two letters of each call: AA, AB, BB, then a missing call. Alleles
+  // a PED file cannot hold make every call of the SNP "N N", none missing.
+  const char x = representable ? snp.allele1 : 'N', y = representable ? snp.allele2 : 'N';
+  const char calls[4][2] = {{x, x}, {x, y}, {y, y}, {'N', 'N'}};
+  probability_reader r(fields);
+  uint64_t missing = 0;
+  for (uint64_t i = 0; i < n; ++i, call += row_bytes) {
+    unsigned reached = 0;  // bit k: the k-th probability is at the threshold
+    // Unrolled, each read with its own copy of the reader's code: as a loop
+    // the paths of the reads merge, the reader's position is reloaded from
+    // memory for every field, and this pass takes some 15 % longer.
+#pragma GCC unroll 3
+    for (unsigned k = 0; k < 3; ++k) {
+      probability v;
+      if (!r.next(v)) return false;
+      reached |= static_cast<unsigned>(test.reached(v)) << k;
+    }
+    // The first probability that reaches the threshold gives the call;
+    // looked up, since calls come in no order a branch could learn.
+    const unsigned which = kFirstReached[reached];
+    std::memcpy(call, calls[which], 2);
+    if (which == 3 && representable) {
+      ++missing;
+      std::string& msg = p.msg;
+      msg = "Missing data at locus: ";
+      msg += snp.rs_id;
+      msg += ' ';
+      append_int(msg, snp.position);
+      msg += ' ';
+      msg += p.samples[i].ID_2;
+      msg += '\n';
+      // One line per missing call can mean millions: buffered, and
+      // flushed with the count line that follows them.
+      log.both(msg);
+    }
+  }
+  p.missing_calls += missing;
+  return r.done();
+}
+
+// One SNP per non-blank line, 5 + 3n fields each.
+bool read_gen(run_log& log, line_reader& gen, gen_pass& p) {
+  p.map.reserve(static_cast<size_t>(std::min<uint64_t>(p.snps, kMaxReserve)));
+  if (!gen.rewind()) {
+    log.both(gen.error());
+    return false;
+  }
+  uint64_t j = 0;
+  std::string_view line;
+  gen_head h;
+  while (gen.next(line)) {
+    if (is_blank(line)) continue;
+    if (j == p.snps) {
+      log.both("File changed while it was read: " + gen.name() + "\n");
+      return false;
+    }
+    if (read_gen_head(line, h)) {
+      log.both(gen.bad_line(strict_line_fault(line, p.n)));
+      return false;
+    }
+    const char a = allele_letter(h.allele_a), b = allele_letter(h.allele_b);
+    const bool representable = a && b;
+    p.map.push_back(map_snp{std::string(h.snp_id), std::string(h.rs_id), h.position,
+                            a ? a : 'N', b ? b : 'N'});
+    const map_snp& snp = p.map.back();
+    p.chromosomes += snp_id_check(snp.snp_id);
+    if (!call_snp(log, p, j, h.rest, representable)) {
+      log.both(gen.bad_line(strict_line_fault(line, p.n)));
+      return false;
+    }
+    if (!representable) {
+      p.msg = "Allele not representable in PED: " + snp.rs_id + " ";
+      append_int(p.msg, snp.position);
+      p.msg += '\n';
+      log.both(p.msg);
+    }
+    ++j;
+  }
+  if (gen.failed()) {
+    log.both(gen.error());
+    return false;
+  }
+  gen.close();
+  if (j != p.snps) {
+    log.both("File changed while it was read: " + gen.name() + "\n");
+    return false;
+  }
+  return true;
+}
+
+// Chromosome and SNP id when every SNP id is a chromosome code; else 0 and
+// the rs id when it holds "rs", or the SNP id.
+bool write_map(run_log& log, const std::string& name, bool gz, const std::vector<map_snp>& snps,
+               bool chromosome_layout, bool alleles) {
+  text_writer out;
+  if (!out.open(name, gz)) {
+    log.both(out.error());
+    return false;
+  }
+  std::string& b = out.buffer();
+  for (const map_snp& s : snps) {
+    if (chromosome_layout) {
+      b += s.snp_id;
+      b += '\t';
+      b += s.rs_id;
+    } else {
+      b += "0\t";
+      b += s.rs_id.find("rs") != std::string::npos ? s.rs_id : s.snp_id;
+    }
+    b += "\t0\t";
+    append_int(b, s.position);
+    if (alleles) {
+      b += '\t';
+      b += s.allele1;
+      b += '\t';
+      b += s.allele2;
+    }
+    b += '\n';
+    out.maybe_flush();
+  }
+  return close_output(log, out);
+}
+
+// One row per GEN sample, its calls straight from the store.
+bool write_ped(run_log& log, const std::string& name, bool gz, const std::vector<sample>& samples,
+               uint64_t n, const char* store, uint64_t snps) {
+  text_writer out;
+  if (!out.open(name, gz)) {
+    log.both(out.error());
+    return false;
+  }
+  std::string& b = out.buffer();
+  const uint64_t row_bytes = 2 * snps;
+  const char* row = store;
+  for (uint64_t i = 0; i < n; ++i, row += row_bytes) {
+    const sample& s = samples[i];
+    append_int(b, static_cast<long long>(i));
+    b += '\t';
+    b += s.ID_2;
+    b += "\t0\t0\t";
+    append_int(b, s.gender);
+    b += '\t';
+    b += s.phenotype;
+    size_t at = b.size();
+    b.resize(at + 4 * snps);
+    char* o = &b[at];
+    for (uint64_t k = 0; k < snps; ++k, o += 4) {
+      o[0] = '\t';
+      o[1] = row[2 * k];
+      o[2] = ' ';
+      o[3] = row[2 * k + 1];
+    }
+    b += '\n';
+    out.maybe_flush();
+  }
+  return close_output(log, out);
+}
+
+int run(run_log& log, const std::string& gen_file, const std::string& sample_file,
+        const std::string& ped_file, const std::string& map_file,
+        const std::string& phenotype_column, const std::string& sex_column, double threshold,
+        bool alleles) {
+  if (!check_inputs(log, {gen_file, sample_file})) return 1;
+  if (!check_outputs(log, {ped_file, map_file}, {gen_file, sample_file})) return 1;
+
+  log.both("Count SNPs and samples...\n");
+  line_reader gen;
+  uint64_t snps = 0;
+  int64_t gen_samples = 0;
+  if (!count_gen(log, gen, gen_file, snps, gen_samples)) return 1;
+  log_count(log, "Number of samples: ", gen_samples);
+  log_count(log, "Number of SNPs: ", static_cast<long long>(snps));
+
+  log.both("Sample...\n");
+  std::vector<sample> samples;
+  if (!read_samples(log, sample_file, phenotype_column, sex_column, gen_samples, samples))
+    return 1;
+  const uint64_t n = static_cast<uint64_t>(gen_samples);
+
+  store_memory store;
+  if (!allocate_store(log, store, snps, n)) return 1;
+
+  log.both("Gen...\n");
+  gen_pass pass{samples, n, snps, store.get(), threshold_test(threshold), {}, 0, 0, {}};
+  if (!read_gen(log, gen, pass)) return 1;
+  log_count(log, "Number of missing loci: ", static_cast<long long>(pass.missing_calls));
+
+  const bool gz = is_gzip_name(gen_file);
+  if (!write_map(log, map_file, gz, pass.map, pass.chromosomes == snps, alleles)) return 1;
+  log.both("Output...\n");
+  return write_ped(log, ped_file, gz, samples, n, store.get(), snps) ? 0 : 1;
 }
 
 }  // namespace
@@ -119,310 +394,10 @@ uint64_t count_rest(field_cursor& c) {
 int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_file,
                std::string map_file, std::string phenotype_column, std::string sex_column,
                double threshold, bool alleles) {
-  const bool gen_gz = is_gzip_name(gen_file);
-  const bool sample_gz = is_gzip_name(sample_file);
-
   run_log log;
   if (!log.open_append()) return 1;
-  if (!check_inputs(log, {gen_file, sample_file})) return 1;
-  if (!check_outputs(log, {ped_file, map_file}, {gen_file, sample_file})) return 1;
-
-  std::string msg;
-  auto count_line = [&](const char* label, long long v) {
-    msg = label;
-    append_int(msg, v);
-    msg += '\n';
-    log.both(msg, true);
-  };
-
-  // ---- counting pass: SNPs are the non-blank lines, samples come from the first ----
-  log.both("Count SNPs and samples...\n");
-  line_reader gen;
-  if (!gen.open(gen_file, gen_gz)) {
-    log.both(gen.error());
-    return 1;
-  }
-  uint64_t M = 0;
-  int64_t N = 0;
-  {
-    std::string_view line;
-    while (gen.next(line)) {
-      if (is_blank(line)) continue;
-      if (M == 0) {
-        field_cursor c(line);
-        uint64_t T = count_rest(c);
-        // Fewer than five fields leave no SNP to read and no sample count.
-        if (T < 5) {
-          log.both(gen.bad_line("fewer than 5 fields"));
-          return 1;
-        }
-        N = static_cast<int64_t>((T - 5) / 3);
-      }
-      ++M;
-    }
-    if (gen.failed()) {
-      log.both(gen.error());
-      return 1;
-    }
-  }
-  count_line("Number of samples: ", N);
-  count_line("Number of SNPs: ", static_cast<long long>(M));
-
-  // ---- SAMPLE table ----
-  log.both("Sample...\n");
-  std::vector<sample> samples;
-  // Counts come from the file: room grows with the rows actually read beyond this.
-  samples.reserve(static_cast<size_t>(std::min<int64_t>(N, kMaxReserve)));
-  {
-    line_reader in;
-    if (!in.open(sample_file, sample_gz)) {
-      log.both(in.error());
-      return 1;
-    }
-    int32_t pheno_col = -9, sex_col = -9;
-    std::string_view line, word;
-    if (in.next(line)) {
-      field_cursor c(line);
-      for (int32_t i = 0; c.next(word); ++i) {
-        if (word == phenotype_column)
-          pheno_col = i;
-        else if (word == sex_column)
-          sex_col = i;
-        else if (sex_col == -9 && (word == "sex" || word == "gender"))
-          sex_col = i;
-      }
-      in.next(line);  // column types: not needed here
-      std::string num;
-      while (in.next(line)) {
-        sample s;
-        field_cursor c(line);
-        for (int32_t j = 0; c.next(word); ++j) {
-          if (j == 0) {
-            s.ID_2.assign(word);
-          } else if (j == sex_col) {
-            num.assign(word);
-            s.gender = static_cast<int32_t>(std::strtol(num.c_str(), nullptr, 10));
-          } else if (j == pheno_col) {
-            s.phenotype.assign(word);
-          }
-        }
-        samples.push_back(std::move(s));
-      }
-    }
-    if (in.failed()) {
-      log.both(in.error());
-      return 1;
-    }
-  }
-  // Every GEN sample needs its row: its id goes into the PED file and the messages.
-  if (static_cast<int64_t>(samples.size()) < N) {
-    msg = "SAMPLE file " + sample_file + " has ";
-    append_int(msg, static_cast<long long>(samples.size()));
-    msg += " samples, GEN file has ";
-    append_int(msg, N);
-    msg += '\n';
-    log.both(msg);
-    return 1;
-  }
-
-  // ---- genotype store: sample-major, two bytes per call ----
-  const uint64_t n = static_cast<uint64_t>(N);
-  const uint64_t row_bytes = 2 * M;
-  unsigned __int128 wide = static_cast<unsigned __int128>(row_bytes) * n;
-  std::string count;
-  append_wide(count, wide);
-  log.both("Assign memory for genotypes..." + count + "\n", true);
-  // One byte more keeps the pointer arithmetic below valid for an empty store.
-  store_memory store;
-  if (!(wide < static_cast<unsigned __int128>(SIZE_MAX) &&
-        store.allocate(static_cast<size_t>(wide) + 1))) {
-    log.both("Not enough memory for genotypes: " + count + "\n");
-    return 1;
-  }
-
-  // ---- data pass: one SNP per non-blank line, 5 + 3N fields each ----
-  log.both("Gen...\n");
-  std::vector<map_snp> snps;
-  snps.reserve(static_cast<size_t>(std::min<uint64_t>(M, kMaxReserve)));
-  if (!gen.rewind()) {
-    log.both(gen.error());
-    return 1;
-  }
-  const threshold_test_g test(threshold);
-  uint64_t chromosomes = 0, missing_calls = 0, j = 0;
-  {
-    std::string_view line, f[5];
-    while (gen.next(line)) {
-      if (is_blank(line)) continue;
-      if (j == M) {
-        log.both("File changed while it was read: " + gen_file + "\n");
-        return 1;
-      }
-      field_cursor c(line);
-      uint64_t got = 0;
-      while (got < 5 && c.next(f[got])) ++got;
-      int32_t position = 0;
-      if (got < 5 || !parse_int32(f[2], position)) {
-        log.both(gen.bad_line(strict_line_fault(line, n)));
-        return 1;
-      }
-      char a = allele_letter(f[3]), b = allele_letter(f[4]);
-      const bool representable = a && b;
-      snps.push_back(map_snp{std::string(f[0]), std::string(f[1]), position, a ? a : 'N',
-                             b ? b : 'N'});
-      const map_snp& snp = snps.back();
-      chromosomes += snp_id_check(snp.snp_id);
-
-      char* call = store.get() + 2 * j;
-      // The two letters of each call: AA, AB, BB, then a missing call. Alleles
-      // a PED file cannot hold make every call of the SNP "N N", none missing.
-      const char x = representable ? a : 'N', y = representable ? b : 'N';
-      const char calls[4][2] = {{x, x}, {x, y}, {y, y}, {'N', 'N'}};
-      // Fields are split and read in one walk over the line; a field that is
-      // not a short plain decimal goes the general way.
-      const char* p = c.rest.data();
-      const char* const end = p + c.rest.size();
-      for (uint64_t i = 0; i < n; ++i, call += row_bytes) {
-        unsigned reached = 0;  // bit k: the k-th probability is at the threshold
-        for (int k = 0; k < 3; ++k) {
-          while (p < end && is_space(*p)) ++p;
-          if (p == end) {
-            log.both(gen.bad_line(strict_line_fault(line, n)));
-            return 1;
-          }
-          const char* field = p;
-          uint64_t m;
-          unsigned decimals;
-          if (const char* q = scan_common_field(p, end, m, decimals)) {
-            reached |= static_cast<unsigned>(test.reached(m, decimals, false)) << k;
-            p = q + 1;  // the blank after it is known to be there
-            continue;
-          }
-          bool negative;
-          const char* q = scan_short_decimal(p, end, m, decimals, negative);
-          if (q && (q == end || is_space(*q))) {
-            reached |= static_cast<unsigned>(test.reached(m, decimals, negative)) << k;
-            p = q;
-            continue;
-          }
-          while (p < end && !is_space(*p)) ++p;
-          double v;
-          if (!parse_double(std::string_view(field, static_cast<size_t>(p - field)), v)) {
-            log.both(gen.bad_line(strict_line_fault(line, n)));
-            return 1;
-          }
-          reached |= static_cast<unsigned>(test.reached(v)) << k;
-        }
-        // The first probability that reaches the threshold gives the call;
-        // looked up, since calls come in no order a branch could learn.
-        const unsigned which = kFirstReached[reached];
-        std::memcpy(call, calls[which], 2);
-        if (which == 3 && representable) {
-          ++missing_calls;
-          msg = "Missing data at locus: ";
-          msg += snp.rs_id;
-          msg += ' ';
-          append_int(msg, snp.position);
-          msg += ' ';
-          msg += samples[i].ID_2;
-          msg += '\n';
-          // One line per missing call can mean millions: buffered, and
-          // flushed with the count line that follows them.
-          log.both(msg);
-        }
-      }
-      c.rest = std::string_view(p, static_cast<size_t>(end - p));
-      uint64_t extra = count_rest(c);
-      if (extra) {
-        log.both(gen.bad_line(strict_line_fault(line, n)));
-        return 1;
-      }
-      if (!representable) {
-        msg = "Allele not representable in PED: " + snp.rs_id + " ";
-        append_int(msg, snp.position);
-        msg += '\n';
-        log.both(msg);
-      }
-      ++j;
-    }
-    if (gen.failed()) {
-      log.both(gen.error());
-      return 1;
-    }
-    gen.close();
-  }
-  if (j != M) {
-    log.both("File changed while it was read: " + gen_file + "\n");
-    return 1;
-  }
-  count_line("Number of missing loci: ", static_cast<long long>(missing_calls));
-
-  // ---- MAP file ----
-  {
-    text_writer out;
-    if (!out.open(map_file, gen_gz)) {
-      log.both(out.error());
-      return 1;
-    }
-    const bool chromosome_layout = chromosomes == M;
-    std::string& b = out.buffer();
-    for (const map_snp& s : snps) {
-      if (chromosome_layout) {
-        b += s.snp_id;
-        b += '\t';
-        b += s.rs_id;
-      } else {
-        b += "0\t";
-        b += s.rs_id.find("rs") != std::string::npos ? s.rs_id : s.snp_id;
-      }
-      b += "\t0\t";
-      append_int(b, s.position);
-      if (alleles) {
-        b += '\t';
-        b += s.allele1;
-        b += '\t';
-        b += s.allele2;
-      }
-      b += '\n';
-      out.maybe_flush();
-    }
-    if (!close_output(log, out)) return 1;
-  }
-  log.both("Output...\n");
-
-  // ---- PED file: each row straight from the store ----
-  {
-    text_writer out;
-    if (!out.open(ped_file, gen_gz)) {
-      log.both(out.error());
-      return 1;
-    }
-    std::string& b = out.buffer();
-    const char* row = store.get();
-    for (uint64_t i = 0; i < n; ++i, row += row_bytes) {
-      const sample& s = samples[i];
-      append_int(b, static_cast<long long>(i));
-      b += '\t';
-      b += s.ID_2;
-      b += "\t0\t0\t";
-      append_int(b, s.gender);
-      b += '\t';
-      b += s.phenotype;
-      size_t at = b.size();
-      b.resize(at + 4 * M);
-      char* o = &b[at];
-      for (uint64_t k = 0; k < M; ++k, o += 4) {
-        o[0] = '\t';
-        o[1] = row[2 * k];
-        o[2] = ' ';
-        o[3] = row[2 * k + 1];
-      }
-      b += '\n';
-      out.maybe_flush();
-    }
-    if (!close_output(log, out)) return 1;
-  }
-
+  int status = run(log, gen_file, sample_file, ped_file, map_file, phenotype_column, sex_column,
+                   threshold, alleles);
   log.close();
-  return 0;
+  return status;
 }
