@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 4)
 for variant in release asan; do
   dir=build
-  flags=(-DCMAKE_BUILD_TYPE=Release)
+  flags=(-DCMAKE_BUILD_TYPE=Release -DTREVLIN_WERROR=ON)
   if [ "$variant" = asan ]; then
     dir=build-asan
     flags+=(-DTREVLIN_SANITIZE=ON)
