@@ -79,6 +79,26 @@ class probability_reader {
     return true;
   }
 
+  // Three one-digit fields in a row, each ended by a blank ("1 0 0 "), the
+  // commonest triple: their digits, read at once. False, and nothing read,
+  // for anything else.
+  bool next_digit_triple(unsigned& a, unsigned& b, unsigned& c) {
+    if (end_ - p_ < 8) return false;
+    uint64_t w;
+    std::memcpy(&w, p_, 8);
+    constexpr uint64_t kDigits = 0x000000FF00FF00FFULL, kBlanks = 0x0000FF00FF00FF00ULL;
+    constexpr uint64_t kThrees = 0x0000003000300030ULL;
+    const uint64_t d = w & kDigits;
+    if ((w & kBlanks) != 0x0000200020002000ULL || (d & 0xF0F0F0F0F0F0F0F0ULL) != kThrees ||
+        ((d + 0x0000000600060006ULL) & 0xF0F0F0F0F0F0F0F0ULL) != kThrees)
+      return false;
+    a = static_cast<unsigned>(d & 0xF);
+    b = static_cast<unsigned>((d >> 16) & 0xF);
+    c = static_cast<unsigned>((d >> 32) & 0xF);
+    p_ += 6;
+    return true;
+  }
+
   // True when nothing but white space is left.
   bool done() {
     while (p_ < end_ && is_space(*p_)) ++p_;
@@ -104,6 +124,8 @@ class threshold_test {
     if (v.negative) return v.value() >= t_;
     return v.m >= least_[v.decimals];
   }
+  // reached() for a one-digit field.
+  bool reached_digit(unsigned digit) const { return digit >= least_[0]; }
   // "threshold > probability": the opposite of reached, except that no value
   // is below a threshold that is not a number.
   bool below(const probability& v) const { return !nan_ && !reached(v); }

@@ -350,7 +350,12 @@ inline bool copy_triples(std::string_view rest, long long samples, const std::ve
   const char* const last_room = triples.data() + triples.size() - 3 * 401;
   for (long long i = 0; i < samples; ++i) {
     probability t[3];
-    if (!r.next(t[0]) || !r.next(t[1]) || !r.next(t[2])) return false;
+    unsigned d[3];
+    if (r.next_digit_triple(d[0], d[1], d[2])) {
+      for (int k = 0; k < 3; ++k) t[k] = probability{d[k], 0, false, 0.0};
+    } else if (!r.next(t[0]) || !r.next(t[1]) || !r.next(t[2])) {
+      return false;
+    }
     if (test) missing += test->below(t[0]) & test->below(t[1]) & test->below(t[2]);
     if (!write || !written[static_cast<size_t>(i)]) continue;
     if (e > last_room) {

@@ -235,6 +235,8 @@ TEST(Text, GenLines) {
       {"s\tr  +0100 A G\t0.953 0.047 0\r", "", "0.953 0.047 0 ", ""},
       {"s r -5 AT - 1e-04 0.5 -0", "", "0.0001 0.5 -0 ", ""},
       {"s r 100 A G 1 0", "", "1 0 ", "7 fields, expected 8"},
+      {"s r 100 A G 1 0 0 0 1 0 0.5 7 1\t0 0 1", "", "1 0 0 0 1 0 0.5 7 1 0 0 1 ",
+       "17 fields, expected 8"},
       {"s r 100 A G 1 0 0 1", "", "1 0 0 1 ", "9 fields, expected 8"},
       {"s r 100 A G 1 x 0", "", "1 ", "field 7 is not a number"},
       {"s r 100 A G 1 nan 0", "", "1 ", "field 7 is not a number"},
@@ -258,6 +260,21 @@ TEST(Text, GenLines) {
       while (numbers.next(v)) {
         append_double(taken, v.value());
         taken += ' ';
+      }
+      EXPECT_EQ(taken, r.numbers);
+      // The same numbers with whole one-digit triples taken at once.
+      probability_reader triples(h.rest);
+      unsigned d[3];
+      taken.clear();
+      for (;;) {
+        if (triples.next_digit_triple(d[0], d[1], d[2])) {
+          for (unsigned x : d) taken += std::to_string(x) + ' ';
+        } else if (triples.next(v)) {
+          append_double(taken, v.value());
+          taken += ' ';
+        } else {
+          break;
+        }
       }
       EXPECT_EQ(taken, r.numbers);
     }
