@@ -3,17 +3,15 @@
 // Samples are matched by ID_1 + "_" + ID_2 and SAMPLE columns by name; SNPs
 // are matched by position alone. A scan pass records, per position, where each
 // GEN file's line starts, so the merge pass can seek straight to it and hold
-// only one position's probabilities at a time.
+// only one position's probabilities at a time. The merged SAMPLE file comes
+// last, since its missing column counts the merge's missing genotypes.
 #include "merge.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cfloat>
-#include <cmath>
+#include <charconv>
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +24,29 @@
 
 namespace {
 
+// One reader per input; null for a file that was not given.
+using readers = std::vector<std::unique_ptr<line_reader>>;
+
+// Opens an input, by its content (GEN files) or by its name (SAMPLE files).
+// An empty name is a file that was not given: in is left null.
+bool open_input(run_log& log, std::unique_ptr<line_reader>& in, const std::string& name,
+                bool by_content) {
+  in = std::make_unique<line_reader>();
+  if (by_content ? in->open_by_content(name) : in->open(name, is_gzip_name(name))) return true;
+  if (name.empty()) {
+    in.reset();
+    return true;
+  }
+  log.both(in->error(), true);
+  return false;
+}
+
+bool open_output(run_log& log, text_writer& out, const std::string& name) {
+  if (out.open(name, is_gzip_name(name))) return true;
+  log.both(out.error(), true);
+  return false;
+}
+
 // ---- samples ----
 
 struct sample_columns {
@@ -35,25 +56,19 @@ struct sample_columns {
 
 struct merged_samples {
   sample_columns columns;
-  std::map<std::string, size_t> index;       // sample key -> merged sample index
-  std::vector<std::string> keys;             // in order of first appearance
+  std::map<std::string, size_t> index;  // sample key -> merged sample index
+  std::vector<std::string> keys;        // in order of first appearance
   std::vector<std::vector<std::string>> cells;
   // Per pair: the merged sample index of each data row of its SAMPLE file.
   std::vector<std::vector<size_t>> row_sample;
 };
 
-// Opens a SAMPLE file; an empty name is a file that was not given and reads
-// as empty.
-bool open_sample(run_log& log, line_reader& in, const std::string& name, bool& empty) {
-  empty = false;
-  if (in.open(name, is_gzip_name(name))) return true;
-  if (name.empty()) {
-    empty = true;
-    return true;
-  }
-  log.both(in.error(), true);
-  return false;
-}
+// What the sample stages share, per pair.
+struct sample_inputs {
+  readers in;  // open from the header lines to the rows
+  std::vector<std::string> name_lines, type_lines;  // empty for a file not given
+  std::vector<std::vector<size_t>> column_map;      // data column 3 + i -> output column
+};
 
 // Reads the next line into text; a missing line reads as empty.
 bool header_line(run_log& log, line_reader& in, std::string& text) {
@@ -68,33 +83,34 @@ bool header_line(run_log& log, line_reader& in, std::string& text) {
   return false;
 }
 
-bool organise_samples(run_log& log, const std::vector<std::string>& files, size_t k,
-                      merged_samples& ms) {
-  // Header lines of every pair first: the columns must be known before any row.
-  // Each file stays open from its header lines to its rows; none is given.
-  std::vector<std::string> name_lines(k), type_lines(k);
-  std::vector<std::unique_ptr<line_reader>> readers(k);
+// The header lines of every pair come first: the columns must be known
+// before any row.
+bool read_sample_headers(run_log& log, const std::vector<std::string>& files, size_t k,
+                         sample_inputs& si) {
+  si.in.resize(k);
+  si.name_lines.resize(k);
+  si.type_lines.resize(k);
   for (size_t f = 0; f < k; ++f) {
-    readers[f] = std::make_unique<line_reader>();
-    bool empty;
-    if (!open_sample(log, *readers[f], files[f + k], empty)) return false;
-    if (empty) {
-      readers[f].reset();
-      continue;
-    }
-    if (!header_line(log, *readers[f], name_lines[f]) ||
-        !header_line(log, *readers[f], type_lines[f]))
+    if (!open_input(log, si.in[f], files[f + k], false)) return false;
+    if (!si.in[f]) continue;
+    if (!header_line(log, *si.in[f], si.name_lines[f]) ||
+        !header_line(log, *si.in[f], si.type_lines[f]))
       return false;
   }
+  return true;
+}
 
-  // Union of the columns: a name typed "P" is a phenotype, any other type a
-  // covariate; a name may be both when files disagree.
+// Union of the columns: a name typed "P" is a phenotype, any other type a
+// covariate; a name may be both when files disagree, and then takes its
+// phenotype column.
+void union_columns(sample_inputs& si, sample_columns& cols) {
+  const size_t k = si.name_lines.size();
   std::vector<std::string> cov_names, cov_types, pheno_names;
   std::map<std::string, size_t, std::less<>> cov_at, pheno_at;
   std::vector<std::string_view> names, types;
   for (size_t f = 0; f < k; ++f) {
-    split_fields(name_lines[f], names);
-    split_fields(type_lines[f], types);
+    split_fields(si.name_lines[f], names);
+    split_fields(si.type_lines[f], types);
     std::string_view type;  // a short type line repeats its last type
     for (size_t i = 3; i < names.size(); ++i) {
       if (i < types.size()) type = types[i];
@@ -112,83 +128,97 @@ bool organise_samples(run_log& log, const std::vector<std::string>& files, size_
     }
   }
   const size_t nc = cov_names.size();
-  sample_columns& cols = ms.columns;
   cols.names = {"ID_1", "ID_2", "missing"};
   cols.types = {"0", "0", "0"};
   cols.names.insert(cols.names.end(), cov_names.begin(), cov_names.end());
   cols.types.insert(cols.types.end(), cov_types.begin(), cov_types.end());
   cols.names.insert(cols.names.end(), pheno_names.begin(), pheno_names.end());
   cols.types.insert(cols.types.end(), pheno_names.size(), "P");
-  const size_t width = cols.names.size();
 
-  // Per pair, data column 3 + i goes to the output column of the i-th name;
-  // a name in both lists takes its phenotype column.
-  std::vector<std::vector<size_t>> column_map(k);
+  si.column_map.assign(k, {});
   for (size_t f = 0; f < k; ++f) {
-    split_fields(name_lines[f], names);
+    split_fields(si.name_lines[f], names);
     for (size_t i = 3; i < names.size(); ++i) {
       auto p = pheno_at.find(names[i]);
-      column_map[f].push_back(p != pheno_at.end() ? 3 + nc + p->second
-                                                  : 3 + cov_at.find(names[i])->second);
+      si.column_map[f].push_back(p != pheno_at.end() ? 3 + nc + p->second
+                                                     : 3 + cov_at.find(names[i])->second);
     }
   }
+}
 
+// Adds a row's words (at least three) to the merged samples; returns its
+// merged sample index. key is scratch space.
+size_t add_sample_row(run_log& log, const std::vector<std::string_view>& words,
+                      const std::vector<size_t>& column_map, merged_samples& ms, std::string& key) {
+  key.assign(words[0].data(), words[0].size());
+  key += '_';
+  key.append(words[1].data(), words[1].size());
+  auto it = ms.index.find(key);
+  if (it == ms.index.end()) {
+    it = ms.index.emplace(key, ms.keys.size()).first;
+    ms.keys.push_back(key);
+    ms.cells.emplace_back(ms.columns.names.size(), "-9");
+    std::vector<std::string>& row = ms.cells.back();
+    row[0].assign(words[0]);
+    row[1].assign(words[1]);
+    row[2].assign(words[2]);
+  }
+  std::vector<std::string>& row = ms.cells[it->second];
+  // words beyond the file's column names have no column: ignored
+  size_t data_columns = std::min(words.size() - 3, column_map.size());
+  for (size_t i = 0; i < data_columns; ++i) {
+    std::string& cell = row[column_map[i]];
+    std::string_view word = words[3 + i];
+    if (cell == "-9") {
+      cell.assign(word);
+    } else if (cell != word) {
+      std::string msg = "Mismatch overlap in samples:  " + cell + " ";
+      msg.append(word.data(), word.size());
+      msg += '\n';
+      log.both(msg, true);
+      cell = "-10";
+    }
+  }
+  return it->second;
+}
+
+// The data rows of every pair, each file closed once read.
+bool read_sample_rows(run_log& log, const std::vector<std::string>& files, size_t k,
+                      sample_inputs& si, merged_samples& ms) {
   ms.row_sample.assign(k, {});
   std::vector<std::string_view> words;
-  std::string key, msg;
+  std::string key;
   for (size_t f = 0; f < k; ++f) {
-    const std::string& name = files[f + k];
     std::vector<size_t>& rows = ms.row_sample[f];
-    if (readers[f]) {
-      line_reader& in = *readers[f];
+    if (si.in[f]) {
+      line_reader& in = *si.in[f];
       std::string_view line;
       while (!in.failed() && in.next(line)) {
         // a row without its two ids and missing value ends the file
         if (split_fields(line, words) < 3) break;
-        key.assign(words[0].data(), words[0].size());
-        key += '_';
-        key.append(words[1].data(), words[1].size());
-        auto it = ms.index.find(key);
-        if (it == ms.index.end()) {
-          it = ms.index.emplace(key, ms.keys.size()).first;
-          ms.keys.push_back(key);
-          ms.cells.emplace_back(width, "-9");
-          std::vector<std::string>& row = ms.cells.back();
-          row[0].assign(words[0]);
-          row[1].assign(words[1]);
-          row[2].assign(words[2]);
-        }
-        std::vector<std::string>& row = ms.cells[it->second];
-        // words beyond the file's column names have no column: ignored
-        size_t data_columns = std::min(words.size() - 3, column_map[f].size());
-        for (size_t i = 0; i < data_columns; ++i) {
-          std::string& cell = row[column_map[f][i]];
-          std::string_view word = words[3 + i];
-          if (cell == "-9") {
-            cell.assign(word);
-          } else if (cell != word) {
-            msg = "Mismatch overlap in samples:  " + cell + " ";
-            msg.append(word.data(), word.size());
-            msg += '\n';
-            log.both(msg, true);
-            cell = "-10";
-          }
-        }
-        rows.push_back(it->second);
+        rows.push_back(add_sample_row(log, words, si.column_map[f], ms, key));
       }
       if (in.failed()) {
         log.both(in.error(), true);
         return false;
       }
-      readers[f].reset();
+      si.in[f].reset();
     }
-    log.both("Number of samples in " + name + ": " + int_text(static_cast<long long>(rows.size())) +
-                 "\n",
+    log.both("Number of samples in " + files[f + k] + ": " +
+                 int_text(static_cast<long long>(rows.size())) + "\n",
              true);
   }
   log.both("Number of merged samples: " + int_text(static_cast<long long>(ms.keys.size())) + "\n",
            true);
   return true;
+}
+
+bool organise_samples(run_log& log, const std::vector<std::string>& files, size_t k,
+                      merged_samples& ms) {
+  sample_inputs si;
+  if (!read_sample_headers(log, files, k, si)) return false;
+  union_columns(si, ms.columns);
+  return read_sample_rows(log, files, k, si, ms);
 }
 
 // ---- positions ----
@@ -210,40 +240,21 @@ struct file_line {
 
 struct position_entry {
   descriptor desc;
-  bool left_out = false;  // alleles that match in no orientation
+  bool left_out = false;         // alleles that match in no orientation
   std::vector<file_line> lines;  // ascending file
 };
 
 using position_table = std::map<int32_t, position_entry>;
 
-std::string_view complement(std::string_view a) {
-  if (a == "A") return "T";
-  if (a == "C") return "G";
-  if (a == "G") return "C";
-  if (a == "T") return "A";
-  return {};  // never equals an allele word
-}
-
-// Opens a GEN file by content; an empty name is a file that was not given.
-bool open_gen(run_log& log, line_reader& in, const std::string& name, bool& empty) {
-  empty = false;
-  if (in.open_by_content(name)) return true;
-  if (name.empty()) {
-    empty = true;
-    return true;
-  }
-  log.both(in.error(), true);
-  return false;
-}
-
-void record_line(position_table& table, size_t f, uint64_t offset, std::string_view snp,
-                 std::string_view rs, int32_t position, std::string_view a1, std::string_view a2,
-                 run_log& log, long long& mismatched_alleles) {
+void record_line(position_table& table, size_t f, uint64_t offset, const gen_head& g, run_log& log,
+                 long long& mismatched_alleles) {
+  const std::string_view snp = g.snp_id, rs = g.rs_id, a1 = g.allele_a, a2 = g.allele_b;
+  const int32_t position = g.position;
   auto it = table.lower_bound(position);
   if (it == table.end() || it->first != position) {
     it = table.emplace_hint(it, position, position_entry());
-    it->second.desc = descriptor{std::string(snp), std::string(rs), position, std::string(a1),
-                                 std::string(a2)};
+    it->second.desc =
+        descriptor{std::string(snp), std::string(rs), position, std::string(a1), std::string(a2)};
     it->second.lines.push_back(file_line{f, offset, false});
     return;
   }
@@ -285,78 +296,55 @@ void record_line(position_table& table, size_t f, uint64_t offset, std::string_v
     e.lines.push_back(file_line{f, offset, reverse});
 }
 
-// Each GEN file is opened here and stays open for the merge pass; a null
-// reader is a file that was not given.
+// Each GEN file is opened here and stays open for the merge pass.
 bool scan_positions(run_log& log, const std::vector<std::string>& files, size_t k,
-                    position_table& table, std::vector<std::unique_ptr<line_reader>>& gens) {
-  log.both("Create ordered list of positions...\n");
+                    position_table& table, readers& gens) {
   long long mismatched_alleles = 0;
   for (size_t f = 0; f < k; ++f) {
     const std::string& name = files[f];
     log.out(name + "\n", true);
-    gens[f] = std::make_unique<line_reader>();
-    line_reader& in = *gens[f];
-    bool empty;
-    if (!open_gen(log, in, name, empty)) return false;
+    if (!open_input(log, gens[f], name, true)) return false;
     long long count = 0;
-    std::string_view line;
-    while (!empty) {
-      uint64_t offset = in.tell();
-      if (!in.next(line)) break;
-      if (is_blank(line)) continue;
-      gen_head g;
-      if (const char* bad = read_gen_head(line, g)) {
-        log.both(in.bad_line(bad), true);
+    if (gens[f]) {
+      line_reader& in = *gens[f];
+      std::string_view line;
+      for (uint64_t offset = in.tell(); in.next(line); offset = in.tell()) {
+        if (is_blank(line)) continue;
+        gen_head g;
+        if (const char* bad = read_gen_head(line, g)) {
+          log.both(in.bad_line(bad), true);
+          return false;
+        }
+        record_line(table, f, offset, g, log, mismatched_alleles);
+        ++count;
+      }
+      if (in.failed()) {
+        log.both(in.error(), true);
         return false;
       }
-      record_line(table, f, offset, g.snp_id, g.rs_id, g.position, g.allele_a, g.allele_b, log,
-                  mismatched_alleles);
-      ++count;
     }
-    if (!empty && in.failed()) {
-      log.both(in.error(), true);
-      return false;
-    }
-    if (empty) gens[f].reset();
     log.both("Number of SNPs in " + name + ": " + int_text(count) + "\n", true);
   }
   log.both("Number of SNPs with mismatched alleles: " + int_text(mismatched_alleles) + "\n", true);
   return true;
 }
 
+// The merge pass reads the GEN files again from their first lines.
+bool rewind_gens(run_log& log, readers& gens) {
+  for (const auto& in : gens) {
+    if (in && !in->rewind()) {
+      log.both(in->error(), true);
+      return false;
+    }
+  }
+  return true;
+}
+
 // ---- merge pass ----
 
-// Probability texts repeat a lot: short ones are kept with their values.
-class probability_values {
- public:
-  bool parse(std::string_view f, double& v) {
-    if (f.size() > 7) return parse_double(f, v);
-    // the bytes and the length: no two texts share a key
-    uint64_t key = static_cast<uint64_t>(f.size()) << 56;
-    for (size_t i = 0; i < f.size(); ++i)
-      key |= static_cast<uint64_t>(static_cast<unsigned char>(f[i])) << (8 * i);
-    slot& s = slots_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-    if (s.key == key) {
-      v = s.value;
-      return true;
-    }
-    if (!parse_double(f, v)) return false;
-    s.key = key;
-    s.value = v;
-    return true;
-  }
-
- private:
-  static constexpr int kBits = 12;
-  struct slot {
-    uint64_t key = 0;
-    double value = 0;
-  };
-  std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
-};
-
 // Formats doubles as the default stream format does. Probabilities repeat a
-// lot, so recent texts are kept by bit pattern.
+// lot, so recent texts are kept by bit pattern. Every slot starts out as 0.0
+// and its text, so that no slot needs a flag.
 class double_texts {
  public:
   // The longest text is 13 characters ("-1.23457e-308"); p needs 16 free.
@@ -364,13 +352,13 @@ class double_texts {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     slot& s = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-    if (!s.used || s.bits != bits) {
+    if (s.bits != bits) {
       auto r = std::to_chars(s.text, s.text + sizeof s.text, v, std::chars_format::general, 6);
-      s.used = true;
       s.bits = bits;
       s.size = static_cast<unsigned char>(r.ptr - s.text);
     }
-    std::memcpy(p, s.text, sizeof s.text);
+    // the text and the size byte after it, as one 16-byte copy
+    std::memcpy(p, reinterpret_cast<const char*>(&s) + offsetof(slot, text), 16);
     return p + s.size;
   }
 
@@ -378,28 +366,12 @@ class double_texts {
   static constexpr int kBits = 12;
   struct slot {
     uint64_t bits = 0;
-    char text[16];
-    unsigned char size = 0;
-    bool used = false;
+    char text[15] = {'0'};
+    unsigned char size = 1;
   };
+  static_assert(sizeof(slot) == 24, "text and size are copied as 16 bytes");
   std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
 };
-
-inline bool is_conflict(const double* q) { return q[0] == -9.0 && q[1] == -9.0 && q[2] == -9.0; }
-
-// Hard-calls the stored triple at index when it and the new triple a, b, c
-// agree on a genotype with at least the threshold; AA first, then AB, BB.
-void set_probs_to_1(std::vector<double>& probs, size_t index, double a, double b, double c,
-                    double threshold) {
-  double* q = probs.data() + index;
-  if (a >= threshold && q[0] >= threshold) {
-    q[0] = 1, q[1] = 0, q[2] = 0;
-  } else if (b >= threshold && q[1] >= threshold) {
-    q[0] = 0, q[1] = 1, q[2] = 0;
-  } else if (c >= threshold && q[2] >= threshold) {
-    q[0] = 0, q[1] = 0, q[2] = 1;
-  }
-}
 
 struct merge_counts {
   long long conflicts = 0;
@@ -407,14 +379,50 @@ struct merge_counts {
   std::vector<long long> missing;  // per merged sample
 };
 
+// What the merge pass shares from one position to the next.
+struct merge_pass {
+  merge_pass(const std::vector<std::string>& files, const merged_samples& ms, readers& gens,
+             double threshold)
+      : files(files),
+        ms(ms),
+        gens(gens),
+        threshold(threshold),
+        probs(3 * ms.keys.size()),
+        triples(ms.keys.size() * 3 * 17 + 1) {
+    counts.missing.assign(ms.keys.size(), 0);
+  }
+
+  const std::vector<std::string>& files;
+  const merged_samples& ms;
+  readers& gens;
+  double threshold;
+  std::vector<double> probs;  // AA AB BB per merged sample, at the position at hand
+  merge_counts counts;
+  double_texts texts;
+  std::vector<char> triples;  // a blank and 16 bytes per value, and the '\n'
+};
+
+inline bool is_conflict(const double* q) { return q[0] == -9.0 && q[1] == -9.0 && q[2] == -9.0; }
+
+// Hard-calls the stored triple q when it and the new triple p agree on a
+// genotype with at least the threshold; AA first, then AB, BB.
+void set_probs_to_1(double* q, const double* p, double threshold) {
+  if (p[0] >= threshold && q[0] >= threshold) {
+    q[0] = 1, q[1] = 0, q[2] = 0;
+  } else if (p[1] >= threshold && q[1] >= threshold) {
+    q[0] = 0, q[1] = 1, q[2] = 0;
+  } else if (p[2] >= threshold && q[2] >= threshold) {
+    q[0] = 0, q[1] = 0, q[2] = 1;
+  }
+}
+
 // A triple that disagrees with what the slot holds: reported, counted, and
 // the slot marked as a conflict. Standard output names the triple's column
 // too; the log does not.
-[[gnu::noinline]] void conflict(run_log& log, const std::string& key, const descriptor& d,
-                                size_t f, size_t s, const double* p, double* q,
-                                merge_counts& counts) {
-  std::string msg = "Mismatched overlap locus. rs_id: " + d.rs_id + " pos: " +
-                    int_text(d.position) + " subject: " + key +
+[[gnu::noinline]] void conflict(run_log& log, const std::string& key, const descriptor& d, size_t f,
+                                size_t s, const double* p, double* q, merge_counts& counts) {
+  std::string msg = "Mismatched overlap locus. rs_id: " + d.rs_id +
+                    " pos: " + int_text(d.position) + " subject: " + key +
                     " file: " + int_text(static_cast<long long>(f));
   const size_t col_at = msg.size();
   for (const double* t : {p, static_cast<const double*>(q)}) {
@@ -431,33 +439,143 @@ struct merge_counts {
   q[0] = q[1] = q[2] = -9.0;
 }
 
-// Reconciles triple p (already in the merged orientation) with the slot of
-// merged sample m; the first rule that matches decides.
-inline void reconcile(const double* p, size_t m, double threshold, std::vector<double>& probs,
-                      run_log& log, const std::string& key, const descriptor& d, size_t f,
-                      size_t s, merge_counts& counts) {
-  double* q = probs.data() + 3 * m;
+// Reconciles triple p (already in the merged orientation), of row s of file
+// f, with the slot of merged sample m; the first rule that matches decides.
+inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t f, size_t s,
+                      size_t m, const double* p) {
+  double* q = mp.probs.data() + 3 * m;
   if (p[0] == 0 && p[1] == 0 && p[2] == 0) return;  // the file has no data for this sample
   if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) return;
-  if ((p[0] >= threshold && q[0] >= threshold) || (p[1] >= threshold && q[1] >= threshold) ||
-      (p[2] >= threshold && q[2] >= threshold)) {
-    set_probs_to_1(probs, 3 * m, p[0], p[1], p[2], threshold);
+  const double t = mp.threshold;
+  if ((p[0] >= t && q[0] >= t) || (p[1] >= t && q[1] >= t) || (p[2] >= t && q[2] >= t)) {
+    set_probs_to_1(q, p, t);
     return;
   }
   if (q[0] == 0 && q[1] == 0 && q[2] == 0) {
     q[0] = p[0], q[1] = p[1], q[2] = p[2];
     return;
   }
-  conflict(log, key, d, f, s, p, q, counts);
+  conflict(log, mp.ms.keys[m], d, f, s, p, q, mp.counts);
 }
 
-}  // namespace
+// Reads every file's line at the position and reconciles its triples into
+// mp.probs. Triples are read for the SAMPLE file's rows only, up to the end
+// of the line or the first field that is not a number; an incomplete last
+// triple is dropped. Kept out of its caller, as write_position is: each
+// loop then has the registers to itself.
+[[gnu::noinline]] bool read_position(run_log& log, merge_pass& mp, const position_entry& e) {
+  std::fill(mp.probs.begin(), mp.probs.end(), 0.0);
+  std::string_view line;
+  for (const file_line& fl : e.lines) {
+    if (!mp.gens[fl.file]) continue;
+    line_reader& in = *mp.gens[fl.file];
+    if (!in.seek(fl.offset) || !in.next(line)) {
+      log.both(in.failed() ? in.error() : "Can't read " + mp.files[fl.file] + "\n", true);
+      return false;
+    }
+    gen_head h;
+    if (read_gen_head(line, h)) continue;  // reported by the scan
+    const std::vector<size_t>& rows = mp.ms.row_sample[fl.file];
+    probability_reader r(h.rest);
+    for (size_t s = 0; s < rows.size(); ++s) {
+      double p[3];
+      int got = 0;
+      for (probability v; got < 3 && r.next(v); ++got) p[got] = v.value();
+      if (got < 3) break;
+      if (fl.reverse) std::swap(p[0], p[2]);
+      reconcile(log, mp, e.desc, fl.file, s, rows[s], p);
+    }
+  }
+  return true;
+}
 
-int merge(std::vector<std::string>& files, std::string out_gen, std::string out_sample,
-          double threshold) {
+// Appends the merged GEN line of a position to buf, and counts its missing
+// genotypes.
+[[gnu::noinline]] void write_position(merge_pass& mp, int32_t position, const descriptor& d,
+                                      std::string& buf) {
+  buf += d.snp_id;
+  buf += ' ';
+  buf += d.rs_id;
+  buf += ' ';
+  append_int(buf, position);
+  buf += ' ';
+  buf += d.allele1;
+  buf += ' ';
+  buf += d.allele2;
+  char* p = mp.triples.data();
+  const size_t n = mp.ms.keys.size();
+  for (size_t m = 0; m < n; ++m) {
+    const double* q = mp.probs.data() + 3 * m;
+    if (q[0] <= 0 && q[1] <= 0 && q[2] <= 0) ++mp.counts.missing[m];
+    if (is_conflict(q)) {
+      std::memcpy(p, " 0 0 0", 6);
+      p += 6;
+      continue;
+    }
+    for (int i = 0; i < 3; ++i) {
+      *p++ = ' ';
+      p = mp.texts.put(p, q[i]);
+    }
+  }
+  *p++ = '\n';
+  buf.append(mp.triples.data(), static_cast<size_t>(p - mp.triples.data()));
+}
+
+// Writes the merged GEN file, one line per position whose alleles match.
+bool merge_positions(run_log& log, merge_pass& mp, const position_table& table, text_writer& out) {
+  for (const auto& [position, e] : table) {
+    if (e.left_out) continue;
+    if (!read_position(log, mp, e)) {
+      out.close();
+      return false;
+    }
+    write_position(mp, position, e.desc, out.buffer());
+    out.maybe_flush();
+    if (mp.counts.written % 1000 == 0) log.out(int_text(mp.counts.written) + "\r", true);
+    ++mp.counts.written;
+  }
+  if (!close_output(log, out)) return false;
+  log.both("Number of mismatched overlapping loci: " + int_text(mp.counts.conflicts) + "\n", true);
+  log.both("Number of merged SNPs: " + int_text(mp.counts.written) + "\n", true);
+  return true;
+}
+
+// ---- merged SAMPLE file ----
+
+// Its missing column counts the merge's missing genotypes, not the values
+// the inputs held; a mismatched cell ("-10") is written as missing.
+bool write_merged_samples(run_log& log, const std::string& out_sample, const merged_samples& ms,
+                          const std::vector<long long>& missing) {
+  text_writer out;
+  if (!open_output(log, out, out_sample)) return false;
+  const sample_columns& cols = ms.columns;
+  for (const std::vector<std::string>* header : {&cols.names, &cols.types}) {
+    for (size_t i = 0; i < header->size(); ++i) {
+      if (i) out.put(' ');
+      out.write((*header)[i]);
+    }
+    out.put('\n');
+  }
+  std::string row;
+  for (size_t m = 0; m < ms.cells.size(); ++m) {
+    const std::vector<std::string>& cells = ms.cells[m];
+    row = cells[0];
+    for (size_t i = 1; i < cells.size(); ++i) {
+      row += ' ';
+      if (i == 2)
+        append_int(row, missing[m]);
+      else
+        row += cells[i] == "-10" ? std::string_view("-9") : std::string_view(cells[i]);
+    }
+    row += '\n';
+    out.write(row);
+  }
+  return close_output(log, out);
+}
+
+int run(run_log& log, const std::vector<std::string>& files, const std::string& out_gen,
+        const std::string& out_sample, double threshold) {
   const size_t k = files.size() / 2;
-  run_log log;
-  if (!log.open_append()) return 1;
   // Nothing is created before every input is known to open.
   if (!check_inputs(log, files)) return 1;
   if (!check_outputs(log, {out_gen, out_sample}, files)) return 1;
@@ -465,144 +583,32 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
   log.both("Organise Samples...\n");
   merged_samples ms;
   if (!organise_samples(log, files, k, ms)) return 1;
-  const size_t n_samples = ms.keys.size();
 
+  log.both("Create ordered list of positions...\n");
   position_table table;
-  std::vector<std::unique_ptr<line_reader>> gens(k);
+  readers gens(k);
   if (!scan_positions(log, files, k, table, gens)) return 1;
 
   log.both("Open all GEN files for reading...\n");
-  for (const auto& in : gens) {
-    if (in && !in->rewind()) {
-      log.both(in->error(), true);
-      return 1;
-    }
-  }
+  if (!rewind_gens(log, gens)) return 1;
 
   log.both("Merge...\n");
   text_writer out;
-  if (!out.open(out_gen, is_gzip_name(out_gen))) {
-    log.both(out.error(), true);
-    return 1;
-  }
-  merge_counts counts;
-  counts.missing.assign(n_samples, 0);
-  std::vector<double> probs(3 * n_samples);
-  std::string_view line, field;
-  std::string& buf = out.buffer();
-  double_texts texts;
-  probability_values values;
-  // room for a line's triples: a blank and 16 bytes per value
-  std::vector<char> triples(n_samples * 3 * 17 + 1);
-  for (const auto& [position, e] : table) {
-    if (e.left_out) continue;
-    std::fill(probs.begin(), probs.end(), 0.0);
-    for (const file_line& fl : e.lines) {
-      if (!gens[fl.file]) continue;
-      line_reader& in = *gens[fl.file];
-      if (!in.seek(fl.offset) || !in.next(line)) {
-        log.both(in.failed() ? in.error() : "Can't read " + files[fl.file] + "\n", true);
-        out.close();
-        return 1;
-      }
-      field_cursor c(line);
-      bool fields = true;
-      for (int i = 0; i < 5 && fields; ++i) fields = c.next(field);
-      if (!fields) continue;
-      // triples beyond the SAMPLE file's rows have no sample: not read
-      const std::vector<size_t>& rows = ms.row_sample[fl.file];
-      double p[3];
-      const char* at = c.rest.data();
-      const char* const end = at + c.rest.size();
-      for (size_t s = 0; s < rows.size(); ++s) {
-        int got = 0;
-        while (got < 3) {
-          // "0" and "0.953" shapes are read in place; others through the cache.
-          while (at < end && is_space(*at)) ++at;
-          uint64_t m;
-          unsigned decimals;
-          if (const char* q = scan_common_field(at, end, m, decimals)) {
-            p[got++] = short_decimal_value(m, decimals, false);
-            at = q;
-            continue;
-          }
-          c.rest = std::string_view(at, static_cast<size_t>(end - at));
-          if (!c.next(field) || !values.parse(field, p[got])) break;
-          at = field.data() + field.size();
-          ++got;
-        }
-        if (got < 3) break;  // an incomplete triple or a word that is no number
-        if (fl.reverse) std::swap(p[0], p[2]);
-        reconcile(p, rows[s], threshold, probs, log, ms.keys[rows[s]], e.desc, fl.file, s,
-                  counts);
-      }
-    }
-
-    const descriptor& d = e.desc;
-    buf += d.snp_id;
-    buf += ' ';
-    buf += d.rs_id;
-    buf += ' ';
-    append_int(buf, position);
-    buf += ' ';
-    buf += d.allele1;
-    buf += ' ';
-    buf += d.allele2;
-    char* p = triples.data();
-    for (size_t m = 0; m < n_samples; ++m) {
-      const double* q = probs.data() + 3 * m;
-      if (q[0] <= 0 && q[1] <= 0 && q[2] <= 0) ++counts.missing[m];
-      if (is_conflict(q)) {
-        std::memcpy(p, " 0 0 0", 6);
-        p += 6;
-        continue;
-      }
-      for (int i = 0; i < 3; ++i) {
-        *p++ = ' ';
-        p = texts.put(p, q[i]);
-      }
-    }
-    *p++ = '\n';
-    buf.append(triples.data(), static_cast<size_t>(p - triples.data()));
-    out.maybe_flush();
-    if (counts.written % 1000 == 0) log.out(int_text(counts.written) + "\r", true);
-    ++counts.written;
-  }
-  if (!close_output(log, out)) return 1;
-  log.both("Number of mismatched overlapping loci: " + int_text(counts.conflicts) + "\n", true);
-  log.both("Number of merged SNPs: " + int_text(counts.written) + "\n", true);
+  if (!open_output(log, out, out_gen)) return 1;
+  merge_pass mp(files, ms, gens, threshold);
+  if (!merge_positions(log, mp, table, out)) return 1;
   gens.clear();
 
-  // The merged SAMPLE file comes last: its missing column counts the merge's
-  // missing genotypes, not the values the inputs held.
-  text_writer sample_out;
-  if (!sample_out.open(out_sample, is_gzip_name(out_sample))) {
-    log.both(sample_out.error(), true);
-    return 1;
-  }
-  const sample_columns& cols = ms.columns;
-  for (const std::vector<std::string>* header : {&cols.names, &cols.types}) {
-    for (size_t i = 0; i < header->size(); ++i) {
-      if (i) sample_out.put(' ');
-      sample_out.write((*header)[i]);
-    }
-    sample_out.put('\n');
-  }
-  std::string row;
-  for (size_t m = 0; m < n_samples; ++m) {
-    const std::vector<std::string>& cells = ms.cells[m];
-    row = cells[0];
-    for (size_t i = 1; i < cells.size(); ++i) {
-      row += ' ';
-      if (i == 2)
-        append_int(row, counts.missing[m]);
-      else
-        row += cells[i] == "-10" ? std::string_view("-9") : std::string_view(cells[i]);
-    }
-    row += '\n';
-    sample_out.write(row);
-  }
-  if (!close_output(log, sample_out)) return 1;
+  return write_merged_samples(log, out_sample, ms, mp.counts.missing) ? 0 : 1;
+}
+
+}  // namespace
+
+int merge(std::vector<std::string>& files, std::string out_gen, std::string out_sample,
+          double threshold) {
+  run_log log;
+  if (!log.open_append()) return 1;
+  int status = run(log, files, out_gen, out_sample, threshold);
   log.close();
-  return 0;
+  return status;
 }

@@ -346,6 +346,12 @@ TEST(Merge, GenLines) {
             "s1 rs1 100 A G 0 0 1\n", 1},
            {"number above the double range", "s1 rs1 100 A G 1e400 0 1\n",
             "s1 rs1 100 A G 0 0 0\n", 1, rows({"S"}, "1")},
+           // a line's triples end at its end or at its first word that is no
+           // number; a triple cut short there reaches nobody
+           {"incomplete last triple", "s1 rs1 100 A G 1 0\n", "s1 rs1 100 A G 0 0 0\n", 1,
+            rows({"S"}, "1")},
+           {"word before numbers", "s1 rs1 100 A G NA 1 0 0\n", "s1 rs1 100 A G 0 0 0\n", 1,
+            rows({"S"}, "1")},
            {"bad position", "s1 rs1 100 A G 1 0 0\ns2 rs2 2x0 A G 0 1 0\n",
             "Bad line 2 in a.gen: position is not a 32-bit integer\n", -1},
            {"position overflow", "s1 rs1 2147483648 A G 1 0 0\n",
