@@ -61,6 +61,7 @@ class probability_reader {
       v.m = m;
       v.decimals = static_cast<int>(decimals);
       v.negative = false;
+      field_ = std::string_view(p, static_cast<size_t>(q - p));
       p_ = q + 1;  // the blank after it is known to be there
       return true;
     }
@@ -70,14 +71,19 @@ class probability_reader {
       v.m = m;
       v.decimals = static_cast<int>(decimals);
       v.negative = negative;
+      field_ = std::string_view(p, static_cast<size_t>(q - p));
       p_ = q;
       return true;
     }
     q = next_general(p, end_, v);
     if (!q) return false;
+    field_ = std::string_view(p, static_cast<size_t>(q - p));
     p_ = q;
     return true;
   }
+
+  // The text of the field that next() read last.
+  std::string_view field() const { return field_; }
 
   // Three one-digit fields in a row, each ended by a blank ("1 0 0 "), the
   // commonest triple: their digits, read at once. False, and nothing read,
@@ -110,6 +116,7 @@ class probability_reader {
   static const char* next_general(const char* p, const char* end, probability& v);
   const char* p_;
   const char* end_;
+  std::string_view field_;
 };
 
 // The test "probability >= threshold" of the calling threshold, decided on

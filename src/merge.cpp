@@ -379,6 +379,33 @@ struct merge_counts {
   std::vector<long long> missing;  // per merged sample
 };
 
+// The texts of the one triple a merged sample took at the position at hand,
+// kept while they are the texts the output would write for its values.
+struct slot_text {
+  const char* at;          // "a b c", in the line buffer of the file it came from
+  unsigned char size;      // at most 32
+  uint64_t position = 0;   // number of the position it belongs to; 0: none
+};
+
+// Whether a number's text is the one the default stream format writes for
+// its value (at most 6 significant digits, no trailing zero, no exponent),
+// so it can go to the output as it stands: "0", "1", "0.5", "0.9871",
+// "0.0001". Decided on what the reader found: the digits and their count.
+inline bool is_written_form(const probability& v, std::string_view t) {
+  if (v.decimals < 0 || v.negative) return false;
+  const size_t d = static_cast<size_t>(v.decimals);
+  if (d == 0) return t.size() == 1;                   // "5", not "05"
+  if (t.size() != d + 2 || t.back() == '0') return false;  // one whole digit
+  // A whole digit other than 0 counts among the 6 digits.
+  if (t[0] != '0') return d <= 5;
+  // Below 1e-4 the format turns to an exponent. (A short decimal has at
+  // most 15 digits.)
+  static constexpr uint64_t kPow10[12] = {1,         10,         100,         1000,
+                                          10000,     100000,     1000000,     10000000,
+                                          100000000, 1000000000, 10000000000, 100000000000};
+  return (d <= 4 || v.m >= kPow10[d - 4]) && v.m < 1000000;
+}
+
 // What the merge pass shares from one position to the next.
 struct merge_pass {
   merge_pass(const std::vector<std::string>& files, const merged_samples& ms, readers& gens,
@@ -388,7 +415,8 @@ struct merge_pass {
         gens(gens),
         threshold(threshold),
         probs(3 * ms.keys.size()),
-        triples(ms.keys.size() * 3 * 17 + 1) {
+        texts_of(ms.keys.size()),
+        triples(ms.keys.size() * 3 * 17 + 1 + 32) {
     counts.missing.assign(ms.keys.size(), 0);
   }
 
@@ -397,9 +425,11 @@ struct merge_pass {
   readers& gens;
   double threshold;
   std::vector<double> probs;  // AA AB BB per merged sample, at the position at hand
+  std::vector<slot_text> texts_of;  // per merged sample
+  uint64_t position_number = 0;     // of the position at hand, from 1
   merge_counts counts;
   double_texts texts;
-  std::vector<char> triples;  // a blank and 16 bytes per value, and the '\n'
+  std::vector<char> triples;  // a blank and 16 bytes per value, the '\n', 32 to spare
 };
 
 inline bool is_conflict(const double* q) { return q[0] == -9.0 && q[1] == -9.0 && q[2] == -9.0; }
@@ -441,20 +471,39 @@ void set_probs_to_1(double* q, const double* p, double threshold) {
 
 // Reconciles triple p (already in the merged orientation), of row s of file
 // f, with the slot of merged sample m; the first rule that matches decides.
+// A slot that takes a triple as it is keeps the triple's texts when they are
+// its written form (text is null when they are not); any other change of the
+// slot drops them.
 inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t f, size_t s,
-                      size_t m, const double* p) {
+                      size_t m, const double* p, const std::string_view* text) {
   double* q = mp.probs.data() + 3 * m;
   if (p[0] == 0 && p[1] == 0 && p[2] == 0) return;  // the file has no data for this sample
   if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) return;
+  slot_text& st = mp.texts_of[m];
   const double t = mp.threshold;
   if ((p[0] >= t && q[0] >= t) || (p[1] >= t && q[1] >= t) || (p[2] >= t && q[2] >= t)) {
     set_probs_to_1(q, p, t);
+    st.position = 0;
     return;
   }
   if (q[0] == 0 && q[1] == 0 && q[2] == 0) {
     q[0] = p[0], q[1] = p[1], q[2] = p[2];
+    st.position = 0;
+    if (!text) return;
+    // Kept when the three texts stand one blank apart, in this order, in at
+    // most the 32 bytes the output copies at once.
+    const char* a = text[0].data() + text[0].size();
+    const char* b = text[1].data() + text[1].size();
+    const char* end = text[2].data() + text[2].size();
+    if (text[1].data() == a + 1 && *a == ' ' && text[2].data() == b + 1 && *b == ' ' &&
+        end - text[0].data() <= 32) {
+      st.at = text[0].data();
+      st.size = static_cast<unsigned char>(end - text[0].data());
+      st.position = mp.position_number;
+    }
     return;
   }
+  st.position = 0;
   conflict(log, mp.ms.keys[m], d, f, s, p, q, mp.counts);
 }
 
@@ -465,6 +514,7 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
 // loop then has the registers to itself.
 [[gnu::noinline]] bool read_position(run_log& log, merge_pass& mp, const position_entry& e) {
   std::fill(mp.probs.begin(), mp.probs.end(), 0.0);
+  ++mp.position_number;  // the texts kept for earlier positions lapse
   std::string_view line;
   for (const file_line& fl : e.lines) {
     if (!mp.gens[fl.file]) continue;
@@ -479,11 +529,20 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
     probability_reader r(h.rest);
     for (size_t s = 0; s < rows.size(); ++s) {
       double p[3];
+      std::string_view text[3];
+      bool written_form = true;  // all three texts as the output writes them
       int got = 0;
-      for (probability v; got < 3 && r.next(v); ++got) p[got] = v.value();
+      for (probability v; got < 3 && r.next(v); ++got) {
+        p[got] = v.value();
+        text[got] = r.field();
+        written_form &= is_written_form(v, text[got]);
+      }
       if (got < 3) break;
-      if (fl.reverse) std::swap(p[0], p[2]);
-      reconcile(log, mp, e.desc, fl.file, s, rows[s], p);
+      if (fl.reverse) {
+        std::swap(p[0], p[2]);
+        std::swap(text[0], text[2]);
+      }
+      reconcile(log, mp, e.desc, fl.file, s, rows[s], p, written_form ? text : nullptr);
     }
   }
   return true;
@@ -510,6 +569,15 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
     if (is_conflict(q)) {
       std::memcpy(p, " 0 0 0", 6);
       p += 6;
+      continue;
+    }
+    const slot_text& st = mp.texts_of[m];
+    if (st.position == mp.position_number) {
+      // One fixed copy: the reader leaves bytes to spare after every line,
+      // and triples has room after its end.
+      *p++ = ' ';
+      std::memcpy(p, st.at, 32);
+      p += st.size;
       continue;
     }
     for (int i = 0; i < 3; ++i) {

@@ -373,7 +373,7 @@ bool line_reader::start() {
   line_number_ = 0;
   eof_ = false;
   had_newline_ = false;
-  if (buf_.empty()) buf_.resize(kReadBlock);
+  if (buf_.empty()) buf_.resize(kReadBlock + kLineSlack);
   int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";
@@ -475,8 +475,10 @@ bool line_reader::fill() {
     buf_offset_ += pos_;
     pos_ = 0;
   }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-  long r = read_some(buf_.data() + end_, buf_.size() - end_);
+  // The last kLineSlack bytes are never filled: they stay readable past any line.
+  const size_t room = buf_.size() - kLineSlack;
+  if (end_ == room) buf_.resize(2 * room + kLineSlack);
+  long r = read_some(buf_.data() + end_, buf_.size() - kLineSlack - end_);
   if (r <= 0) {
     eof_ = true;
     return false;

@@ -97,8 +97,11 @@ class line_reader {
   void close();
 
   // The next line without its '\n' (a '\r' before it stays). False at the end
-  // of the file or at a fault; then failed() tells which.
+  // of the file or at a fault; then failed() tells which. The kLineSlack bytes
+  // after the line can be read too (their values mean nothing), so that short
+  // words can be copied in whole machine words.
   bool next(std::string_view& line);
+  static constexpr size_t kLineSlack = 32;
   // Whether the last line returned ended with '\n' (false for a last line
   // without one).
   bool had_newline() const { return had_newline_; }

@@ -206,6 +206,12 @@ TEST(Merge, IdMismatchesAndRepeatedPositions) {
   }
 }
 
+std::vector<std::string> single(std::vector<std::string> extra = {}) {
+  std::vector<std::string> a = {"-M", "--g", "a.gen", "--s", "a.sample", "--og", "m.gen", "--os", "m.sample"};
+  a.insert(a.end(), extra.begin(), extra.end());
+  return a;
+}
+
 TEST(Merge, Reconciliation) {
   {
     // no threshold: conflicts, a second conflict on the conflict triple, the
@@ -263,6 +269,19 @@ TEST(Merge, Reconciliation) {
     run_case(make("three decimals", files, args, x, "s1 rs1 100 A G 0.95 0.05 0 0.1 0.2 0.7\n",
                   kHead + "S1 S1 0\nS2 S2 0\n"));
   }
+  {
+    // a triple from one file is written as it stands only in the form the
+    // number format writes; any other text of the same value is rewritten
+    std::string s = rows({"S1", "S2", "S3", "S4"});
+    auto args = single();
+    expect x(args);
+    x.samples({{"a.sample", 4, ""}}, 4).gens({{"a.gen", 1, ""}}).merge(0, "0\r", 0, 1);
+    run_case(make("written forms", {{"a.sample", s},
+                  {"a.gen", "s1 rs1 100 A G 0.50 1.0 0.0001 0.00012 0.00009 9.999999 "
+                            "0.1234567 1 0.5000 0.987123 9.99999\t0\n"}},
+                  args, x, "s1 rs1 100 A G 0.5 1 0.0001 0.00012 9e-05 10 0.123457 1 0.5 "
+                           "0.987123 9.99999 0\n", s));
+  }
   // 0 reaches an empty slot too: one file's triples become hard calls
   for (auto t : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--threshold", "0"}, "1 0 0 0 1 0"}, {{}, "0.2 0.3 0.5 -0.1 0.6 0.5"}}) {
@@ -273,12 +292,6 @@ TEST(Merge, Reconciliation) {
     run_case(make(echo_line(args), {{"a.sample", rows({"S1", "S2"})}, {"a.gen", "s1 rs1 100 A G 0.2 0.3 0.5 -0.1 0.6 0.5\n"}},
                   args, x, "s1 rs1 100 A G " + t.second + "\n", rows({"S1", "S2"})));
   }
-}
-
-std::vector<std::string> single(std::vector<std::string> extra = {}) {
-  std::vector<std::string> a = {"-M", "--g", "a.gen", "--s", "a.sample", "--og", "m.gen", "--os", "m.sample"};
-  a.insert(a.end(), extra.begin(), extra.end());
-  return a;
 }
 
 TEST(Merge, ProgressAndLongLines) {
