@@ -1,3 +1,9 @@
+// -G: converts a GEN/SAMPLE pair to PED/MAP, calling every genotype from its
+// three probabilities with a threshold.
+//
+// The GEN file is read twice: a counting pass (SNPs and samples), then a
+// data pass that writes each call into a sample-major store of two bytes a
+// call, from which the MAP file and then the PED file are written.
 #include "gen_to_ped.h"
 
 #include <algorithm>

@@ -1,3 +1,8 @@
+// -O: orients the alleles of a GEN file to a strand file.
+//
+// The strand file is read into a table first; the GEN file is then streamed
+// once, each SNP on the minus strand complemented and, with --order, its
+// alleles put in byte order with its triples reversed.
 #include "orient.h"
 
 #include <algorithm>

@@ -1,3 +1,8 @@
+// -P: converts a PED/MAP pair to GEN/SAMPLE, or to one pair per phenotype.
+//
+// The MAP file is read first, then the PED file twice: a counting pass, then
+// a data pass that codes every genotype into a SNP-major matrix of three
+// bytes a cell, from which the SAMPLE and GEN files are written.
 #include "ped_to_gen.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// -U: prints a SAMPLE file, each line followed by an empty line.
 #include "update.h"
 
 #include "streams.h"
