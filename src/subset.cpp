@@ -356,7 +356,9 @@ inline bool copy_triples(std::string_view rest, long long samples, const std::ve
     } else if (!r.next(t[0]) || !r.next(t[1]) || !r.next(t[2])) {
       return false;
     }
-    if (test) missing += test->below(t[0]) & test->below(t[1]) & test->below(t[2]);
+    if (test)
+      missing += static_cast<int>(test->below(t[0])) & static_cast<int>(test->below(t[1])) &
+                 static_cast<int>(test->below(t[2]));
     if (!write || !written[static_cast<size_t>(i)]) continue;
     if (e > last_room) {
       buf.append(triples.data(), e);
