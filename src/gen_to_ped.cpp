@@ -14,10 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include <sys/mman.h>
-
 #include "gen_line.h"
 #include "genotype_records.h"
+#include "store_memory.h"
 #include "streams.h"
 #include "text.h"
 
@@ -42,28 +41,6 @@ constexpr int64_t kMaxReserve = 1 << 22;
 // several characters cannot stand in a one-character allele field).
 char allele_letter(std::string_view text) { return text.size() == 1 ? text[0] : 0; }
 
-// The genotype store: zeroed pages from the system, asked for as large
-// pages, since each GEN line writes one call into every sample's row and
-// small pages would make each of those writes a page-table walk.
-class store_memory {
- public:
-  ~store_memory() {
-    if (data_) munmap(data_, size_);
-  }
-  bool allocate(size_t size) {
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return false;
-    madvise(p, size, MADV_HUGEPAGE);  // a hint: without it the store still works
-    data_ = static_cast<char*>(p);
-    size_ = size;
-    return true;
-  }
-  char* get() const { return data_; }
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 // For each set of probabilities at the threshold (bit k for the k-th of a
 // triple), the first of them, or 3 when there is none.

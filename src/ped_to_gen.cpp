@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "genotype_records.h"
+#include "store_memory.h"
 #include "streams.h"
 #include "text.h"
 
@@ -30,9 +31,6 @@ constexpr char kMissing[3] = {'?', '?', '?'};
 
 using group_map = std::map<std::string, std::vector<int64_t>, std::less<>>;
 
-struct free_deleter {
-  void operator()(char* p) const { std::free(p); }
-};
 
 template <typename T>
 std::string toString(const T& t) {
@@ -353,15 +351,12 @@ bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<
 }
 
 // The genotype matrix, SNP-major, three bytes a cell; null when it holds no cell.
-bool allocate_matrix(run_log& log, int64_t nsamples, size_t nsnps,
-                     std::unique_ptr<char, free_deleter>& matrix) {
+bool allocate_matrix(run_log& log, int64_t nsamples, size_t nsnps, store_memory& matrix) {
   uint128 bytes = static_cast<uint128>(nsamples) * 3u * nsnps;
   log.both("memory...");
   log.both(uint128_text(bytes) + "\n", true);
   if (bytes == 0) return true;
-  if (bytes <= SIZE_MAX)
-    matrix.reset(static_cast<char*>(std::calloc(static_cast<size_t>(bytes), 1)));
-  if (matrix) return true;
+  if (bytes <= SIZE_MAX && matrix.allocate(static_cast<size_t>(bytes))) return true;
   log.both("Not enough memory for genotypes: " + uint128_text(bytes) + "\n");
   return false;
 }
@@ -425,7 +420,7 @@ int run(run_log& log, const std::string& ped_file, const std::string& map_file,
   if (!count_samples(log, ped, ped_file, ped_gz, nsamples)) return 1;
   log.both("Number of samples: " + int_text(nsamples) + "\n", true);
 
-  std::unique_ptr<char, free_deleter> matrix;
+  store_memory matrix;
   if (!allocate_matrix(log, nsamples, snps.size(), matrix)) return 1;
 
   log.both("PED...\n");
