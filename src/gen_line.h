@@ -84,6 +84,8 @@ class probability_reader {
 
   // The text of the field that next() read last.
   std::string_view field() const { return field_; }
+  // Where the reading stands: the next field, or white space before it.
+  const char* position() const { return p_; }
 
   // Three one-digit fields in a row, each ended by a blank ("1 0 0 "), the
   // commonest triple: their digits, read at once. False, and nothing read,

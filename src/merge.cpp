@@ -531,13 +531,22 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
       double p[3];
       std::string_view text[3];
       bool written_form = true;  // all three texts as the output writes them
-      int got = 0;
-      for (probability v; got < 3 && r.next(v); ++got) {
-        p[got] = v.value();
-        text[got] = r.field();
-        written_form &= is_written_form(v, text[got]);
+      const char* at = r.position();
+      unsigned digit[3];
+      if (r.next_digit_triple(digit[0], digit[1], digit[2])) {
+        for (int k = 0; k < 3; ++k) {
+          p[k] = digit[k];
+          text[k] = std::string_view(at + 2 * k, 1);
+        }
+      } else {
+        int got = 0;
+        for (probability v; got < 3 && r.next(v); ++got) {
+          p[got] = v.value();
+          text[got] = r.field();
+          written_form &= is_written_form(v, text[got]);
+        }
+        if (got < 3) break;
       }
-      if (got < 3) break;
       if (fl.reverse) {
         std::swap(p[0], p[2]);
         std::swap(text[0], text[2]);
