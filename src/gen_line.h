@@ -3,9 +3,9 @@
 // a line is worded the same everywhere.
 //
 // How strict a mode is stays its own choice: -S and -G need exactly 5 + 3N
-// fields and a number in each probability field (read_strict); -M takes the
-// numbers up to the first field that is not one, and -O copies the words
-// without reading them.
+// fields and a number in each probability field (and word a fault with
+// strict_line_fault); -M takes the numbers up to the first field that is not
+// one, and -O copies the words without reading them.
 #pragma once
 
 #include <cstdint>
@@ -91,6 +91,7 @@ class probability_reader {
   // commonest triple: their digits, read at once. False, and nothing read,
   // for anything else.
   bool next_digit_triple(unsigned& a, unsigned& b, unsigned& c) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bytes are read little-endian");
     if (end_ - p_ < 8) return false;
     uint64_t w;
     std::memcpy(&w, p_, 8);
@@ -146,17 +147,6 @@ class threshold_test {
   bool nan_;
   uint64_t least_[16];
 };
-
-// Reads a line that must hold its five leading fields and exactly
-// `count` numbers after them. False at any fault; strict_line_fault() then
-// words it.
-inline bool read_strict(std::string_view line, gen_head& h, probability* values, uint64_t count) {
-  if (read_gen_head(line, h)) return false;
-  probability_reader r(h.rest);
-  for (uint64_t i = 0; i < count; ++i)
-    if (!r.next(values[i])) return false;
-  return r.done();
-}
 
 // The "Bad line" reason for a line that must hold 5 + 3 * samples fields with
 // a number in each from the sixth on; faults are looked for in that order.

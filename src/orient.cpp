@@ -13,7 +13,9 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include "gen_line.h"
 #include "streams.h"
@@ -100,6 +102,7 @@ bool single_blank_layout(std::string_view text, std::vector<uint32_t>& blanks) {
     }
     return true;
   };
+#if defined(__SSE2__)
   const __m128i blank = _mm_set1_epi8(' '), nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
   for (; i + 16 <= n; i += 16) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
@@ -108,6 +111,7 @@ bool single_blank_layout(std::string_view text, std::vector<uint32_t>& blanks) {
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, four), t))) return false;
     if (!take(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, blank))), i)) return false;
   }
+#endif
   for (; i < n; ++i) {
     if (p[i] != ' ' && is_space(p[i])) return false;
     if (p[i] == ' ' && !take(1, i)) return false;
