@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gen_line.h"
+#include "number_format.h"
 #include "streams.h"
 #include "text.h"
 
@@ -342,69 +343,30 @@ bool rewind_gens(run_log& log, readers& gens) {
 
 // ---- merge pass ----
 
-// Formats doubles as the default stream format does. Probabilities repeat a
-// lot, so recent texts are kept by bit pattern. Every slot starts out as 0.0
-// and its text, so that no slot needs a flag.
-class double_texts {
- public:
-  // The longest text is 13 characters ("-1.23457e-308"); p needs 16 free.
-  char* put(char* p, double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    slot& s = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-    if (s.bits != bits) {
-      auto r = std::to_chars(s.text, s.text + sizeof s.text, v, std::chars_format::general, 6);
-      s.bits = bits;
-      s.size = static_cast<unsigned char>(r.ptr - s.text);
-    }
-    // the text and the size byte after it, as one 16-byte copy
-    std::memcpy(p, reinterpret_cast<const char*>(&s) + offsetof(slot, text), 16);
-    return p + s.size;
-  }
-
- private:
-  static constexpr int kBits = 12;
-  struct slot {
-    uint64_t bits = 0;
-    char text[15] = {'0'};
-    unsigned char size = 1;
-  };
-  static_assert(sizeof(slot) == 24, "text and size are copied as 16 bytes");
-  std::vector<slot> slots_ = std::vector<slot>(size_t(1) << kBits);
-};
-
 struct merge_counts {
   long long conflicts = 0;
   long long written = 0;
   std::vector<long long> missing;  // per merged sample
 };
 
-// The texts of the one triple a merged sample took at the position at hand,
-// kept while they are the texts the output would write for its values.
+// The input text of the one triple a merged sample took at the position at
+// hand, kept while it is the text the output would write for its values.
+// at points into the line buffer of the reader of the file it came from. It
+// stays valid while its position is at hand: each file has one line per
+// position (a repeated position keeps its last), so that reader is not read
+// again before the next position, whose number lapses the text.
 struct slot_text {
-  const char* at;          // "a b c", in the line buffer of the file it came from
-  unsigned char size;      // at most 32
+  const char* at;          // "a b c"
+  unsigned char size;      // at most kTripleCopy
   uint64_t position = 0;   // number of the position it belongs to; 0: none
 };
 
-// Whether a number's text is the one the default stream format writes for
-// its value (at most 6 significant digits, no trailing zero, no exponent),
-// so it can go to the output as it stands: "0", "1", "0.5", "0.9871",
-// "0.0001". Decided on what the reader found: the digits and their count.
-inline bool is_written_form(const probability& v, std::string_view t) {
-  if (v.decimals < 0 || v.negative) return false;
-  const size_t d = static_cast<size_t>(v.decimals);
-  if (d == 0) return t.size() == 1;                   // "5", not "05"
-  if (t.size() != d + 2 || t.back() == '0') return false;  // one whole digit
-  // A whole digit other than 0 counts among the 6 digits.
-  if (t[0] != '0') return d <= 5;
-  // Below 1e-4 the format turns to an exponent. (A short decimal has at
-  // most 15 digits.)
-  static constexpr uint64_t kPow10[12] = {1,         10,         100,         1000,
-                                          10000,     100000,     1000000,     10000000,
-                                          100000000, 1000000000, 10000000000, 100000000000};
-  return (d <= 4 || v.m >= kPow10[d - 4]) && v.m < 1000000;
-}
+// A kept text goes to the output in one fixed copy of kTripleCopy bytes from
+// its start: only a text that fits is kept, and the bytes after it can be
+// read because the reader leaves kLineSlack bytes after every line.
+constexpr size_t kTripleCopy = 32;
+static_assert(kTripleCopy <= line_reader::kLineSlack,
+              "a kept text is copied with bytes from after its line");
 
 // What the merge pass shares from one position to the next.
 struct merge_pass {
@@ -416,7 +378,7 @@ struct merge_pass {
         threshold(threshold),
         probs(3 * ms.keys.size()),
         texts_of(ms.keys.size()),
-        triples(ms.keys.size() * 3 * 17 + 1 + 32) {
+        triples(ms.keys.size() * 3 * (1 + double_texts::kPutRoom) + 1 + kTripleCopy) {
     counts.missing.assign(ms.keys.size(), 0);
   }
 
@@ -429,7 +391,7 @@ struct merge_pass {
   uint64_t position_number = 0;     // of the position at hand, from 1
   merge_counts counts;
   double_texts texts;
-  std::vector<char> triples;  // a blank and 16 bytes per value, the '\n', 32 to spare
+  std::vector<char> triples;  // a blank and a put's room per value, the '\n', a copy's room
 };
 
 inline bool is_conflict(const double* q) { return q[0] == -9.0 && q[1] == -9.0 && q[2] == -9.0; }
@@ -469,42 +431,46 @@ void set_probs_to_1(double* q, const double* p, double threshold) {
   q[0] = q[1] = q[2] = -9.0;
 }
 
+// What reconcile did to a slot.
+enum class slot_change { none, took, other };
+
 // Reconciles triple p (already in the merged orientation), of row s of file
 // f, with the slot of merged sample m; the first rule that matches decides.
-// A slot that takes a triple as it is keeps the triple's texts when they are
-// its written form (text is null when they are not); any other change of the
-// slot drops them.
-inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t f, size_t s,
-                      size_t m, const double* p, const std::string_view* text) {
+inline slot_change reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t f, size_t s,
+                             size_t m, const double* p) {
   double* q = mp.probs.data() + 3 * m;
-  if (p[0] == 0 && p[1] == 0 && p[2] == 0) return;  // the file has no data for this sample
-  if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) return;
-  slot_text& st = mp.texts_of[m];
+  if (p[0] == 0 && p[1] == 0 && p[2] == 0) return slot_change::none;  // no data for this sample
+  if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2]) return slot_change::none;
   const double t = mp.threshold;
   if ((p[0] >= t && q[0] >= t) || (p[1] >= t && q[1] >= t) || (p[2] >= t && q[2] >= t)) {
     set_probs_to_1(q, p, t);
-    st.position = 0;
-    return;
+    return slot_change::other;
   }
   if (q[0] == 0 && q[1] == 0 && q[2] == 0) {
     q[0] = p[0], q[1] = p[1], q[2] = p[2];
-    st.position = 0;
-    if (!text) return;
-    // Kept when the three texts stand one blank apart, in this order, in at
-    // most the 32 bytes the output copies at once.
-    const char* a = text[0].data() + text[0].size();
-    const char* b = text[1].data() + text[1].size();
-    const char* end = text[2].data() + text[2].size();
-    if (text[1].data() == a + 1 && *a == ' ' && text[2].data() == b + 1 && *b == ' ' &&
-        end - text[0].data() <= 32) {
-      st.at = text[0].data();
-      st.size = static_cast<unsigned char>(end - text[0].data());
-      st.position = mp.position_number;
-    }
-    return;
+    return slot_change::took;
   }
-  st.position = 0;
   conflict(log, mp.ms.keys[m], d, f, s, p, q, mp.counts);
+  return slot_change::other;
+}
+
+// After a slot took a triple: keeps the triple's texts when the output can
+// copy them as they stand, that is when each is its value's written form
+// (written_form) and the three stand one blank apart, in this order, within
+// kTripleCopy bytes. Drops them otherwise.
+inline void keep_texts(slot_text& st, const std::string_view* text, bool written_form,
+                       uint64_t position_number) {
+  st.position = 0;
+  if (!written_form) return;
+  const char* a = text[0].data() + text[0].size();
+  const char* b = text[1].data() + text[1].size();
+  const char* end = text[2].data() + text[2].size();
+  if (text[1].data() == a + 1 && *a == ' ' && text[2].data() == b + 1 && *b == ' ' &&
+      end - text[0].data() <= static_cast<ptrdiff_t>(kTripleCopy)) {
+    st.at = text[0].data();  // see slot_text for how long it lives
+    st.size = static_cast<unsigned char>(end - text[0].data());
+    st.position = position_number;
+  }
 }
 
 // Reads every file's line at the position and reconciles its triples into
@@ -551,7 +517,13 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
         std::swap(p[0], p[2]);
         std::swap(text[0], text[2]);
       }
-      reconcile(log, mp, e.desc, fl.file, s, rows[s], p, written_form ? text : nullptr);
+      // The slot's texts follow its values: kept when it took the triple
+      // whole, dropped at any other change.
+      const slot_change c = reconcile(log, mp, e.desc, fl.file, s, rows[s], p);
+      if (c == slot_change::took)
+        keep_texts(mp.texts_of[rows[s]], text, written_form, mp.position_number);
+      else if (c == slot_change::other)
+        mp.texts_of[rows[s]].position = 0;
     }
   }
   return true;
@@ -582,10 +554,9 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
     }
     const slot_text& st = mp.texts_of[m];
     if (st.position == mp.position_number) {
-      // One fixed copy: the reader leaves bytes to spare after every line,
-      // and triples has room after its end.
+      // One fixed copy (see kTripleCopy); triples has room after its end.
       *p++ = ' ';
-      std::memcpy(p, st.at, 32);
+      std::memcpy(p, st.at, kTripleCopy);
       p += st.size;
       continue;
     }

@@ -13,10 +13,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "gen_line.h"
 #include "streams.h"
 #include "text.h"
@@ -78,45 +74,6 @@ char lookup(const strand_table& table, int32_t position) {
   auto it = std::lower_bound(table.begin(), table.end(), position,
                              [](const auto& e, int32_t p) { return e.first < p; });
   return it != table.end() && it->first == position ? it->second : 0;
-}
-
-// The offsets of the blanks of a text that is nothing but words each led by
-// one blank, the way GEN lines are usually written, in order. False for any
-// other layout: another white-space byte, two blanks in a row, a blank at the
-// end, or none first. Sixteen bytes are looked at a time.
-bool single_blank_layout(std::string_view text, std::vector<uint32_t>& blanks) {
-  blanks.clear();
-  if (text.empty()) return true;
-  if (text.size() >= UINT32_MAX || text[0] != ' ' || text.back() == ' ') return false;
-  const char* p = text.data();
-  const size_t n = text.size();
-  size_t i = 0;
-  uint32_t last = UINT32_MAX - 1;  // no blank yet
-  auto take = [&](unsigned blank_bits, size_t at) {
-    while (blank_bits) {
-      const uint32_t pos = static_cast<uint32_t>(at + static_cast<unsigned>(__builtin_ctz(blank_bits)));
-      if (pos == last + 1) return false;
-      blanks.push_back(pos);
-      last = pos;
-      blank_bits &= blank_bits - 1;
-    }
-    return true;
-  };
-#if defined(__SSE2__)
-  const __m128i blank = _mm_set1_epi8(' '), nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    // \t to \r are 9 to 13: below 5 once 9 is taken off, as unsigned bytes.
-    const __m128i t = _mm_sub_epi8(c, nine);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, four), t))) return false;
-    if (!take(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, blank))), i)) return false;
-  }
-#endif
-  for (; i < n; ++i) {
-    if (p[i] != ' ' && is_space(p[i])) return false;
-    if (p[i] == ' ' && !take(1, i)) return false;
-  }
-  return true;
 }
 
 // Appends the two alleles, complemented on the minus strand and in byte order

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "genotype_records.h"
+#include "number_format.h"
 #include "store_memory.h"
 #include "streams.h"
 #include "text.h"

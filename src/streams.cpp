@@ -313,7 +313,6 @@ struct checked_gzip_decompressor {
 };
 
 constexpr std::streamsize kChainBuffer = 1 << 16;
-constexpr size_t kReadBlock = 1 << 20;
 
 }  // namespace
 
@@ -331,7 +330,7 @@ struct line_reader::chain_state {
   }
 };
 
-line_reader::line_reader() = default;
+line_reader::line_reader(size_t block_size) : block_size_(block_size > 0 ? block_size : 1) {}
 line_reader::~line_reader() { close(); }
 
 bool line_reader::open(const std::string& name, bool compressed) {
@@ -373,7 +372,7 @@ bool line_reader::start() {
   line_number_ = 0;
   eof_ = false;
   had_newline_ = false;
-  if (buf_.empty()) buf_.resize(kReadBlock + kLineSlack);
+  if (buf_.empty()) buf_.resize(block_size_ + kLineSlack);
   int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";
@@ -595,6 +594,7 @@ bool text_writer::open(const std::string& name, bool compressed) {
 
 void text_writer::flush_buffer() {
   if (!chain_ || buf_.empty()) return;
+  ++flushes_;
   if (plain_) {
     checked_sink{chain_->st}.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
     buf_.clear();

@@ -6,6 +6,7 @@
 // and error() holds the message text, ready to print to both.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -80,7 +81,10 @@ bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
 // allocation per line. A returned line stays valid until the next call.
 class line_reader {
  public:
-  line_reader();
+  // Bytes asked of the file at a time (more once a line is longer).
+  static constexpr size_t kReadBlock = 1 << 20;
+  // Tests give a small block_size, to reach the buffer's edges with short texts.
+  explicit line_reader(size_t block_size = kReadBlock);
   ~line_reader();
   line_reader(const line_reader&) = delete;
   line_reader& operator=(const line_reader&) = delete;
@@ -135,6 +139,7 @@ class line_reader {
   bool once_only_ = false;   // a pipe: no second pass
   std::string name_;
   std::string error_;
+  size_t block_size_;
   std::vector<char> buf_;
   size_t pos_ = 0;   // start of the unread text in buf_
   size_t end_ = 0;   // end of the valid text in buf_
@@ -171,6 +176,21 @@ class text_writer {
     if (buf_.size() >= kFlushAt) flush_buffer();
   }
 
+  // A line being written can be taken back: mark() where it starts, then
+  // take_back() drops all written since. That holds only while the buffer has
+  // not been handed on since the mark: appends to buffer() never hand it on,
+  // while write(), put() and maybe_flush() may, so a writer of lines that it
+  // may take back calls those between lines only.
+  struct line_mark {
+    size_t at;         // buffer size at the mark
+    uint64_t flushes;  // buffers handed on before it
+  };
+  line_mark mark() const { return {buf_.size(), flushes_}; }
+  void take_back(line_mark m) {
+    assert(m.flushes == flushes_ && m.at <= buf_.size());
+    buf_.resize(m.at);
+  }
+
   // Writes out the buffer, ends the gzip member and closes the file. False
   // when any write or the close failed: error() says "Can't write NAME".
   bool close();
@@ -188,6 +208,7 @@ class text_writer {
   std::string buf_;
   bool open_ = false;
   bool plain_ = false;  // written to the file itself, without the chain
+  uint64_t flushes_ = 0;
 };
 
 // Closes a finished output; when any write failed, prints "Can't write

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gen_line.h"
+#include "number_format.h"
 #include "streams.h"
 #include "text.h"
 
@@ -47,99 +48,6 @@ bool read_id_list(run_log& log, const std::string& name, id_set& ids) {
 
 bool contains(const id_set& ids, std::string_view a, std::string_view b) {
   return ids.find(a) != ids.end() || ids.find(b) != ids.end();
-}
-
-// Whole numbers are written without decimals, every other value with four,
-// rounded as the fixed conversion rounds the exact binary value. Returns the
-// end of the text written at out (room for 400 characters).
-inline char* format_probability(char* out, double v) {
-  double a = std::fabs(v);
-  if (a < 1e15) {
-    double whole = std::floor(a);
-    if (a == whole) {
-      if (std::signbit(v)) *out++ = '-';
-      return std::to_chars(out, out + 24, static_cast<long long>(whole)).ptr;
-    }
-    // Four decimals by scaling; for values this small the product is within
-    // far less than 1e-5 of the exact one, so only near-ties need the full
-    // conversion.
-    if (a < 1e6) {
-      double y = a * 10000.0;
-      double f = y - std::floor(y);
-      if (std::fabs(f - 0.5) > 1e-5) {
-        long long n = static_cast<long long>(std::floor(y + 0.5));
-        if (v < 0) *out++ = '-';
-        out = std::to_chars(out, out + 24, n / 10000).ptr;
-        int frac = static_cast<int>(n % 10000);
-        out[0] = '.';
-        out[1] = char('0' + frac / 1000);
-        out[2] = char('0' + frac / 100 % 10);
-        out[3] = char('0' + frac / 10 % 10);
-        out[4] = char('0' + frac % 10);
-        return out + 5;
-      }
-    }
-  }
-  int decimals = (v == std::floor(v)) ? 0 : 4;
-  return std::to_chars(out, out + 400, v, std::chars_format::fixed, decimals).ptr;
-}
-
-// Splits digits into whole part and fraction at a constant power of ten.
-template <uint64_t Ten>
-inline void split_digits(uint64_t m, uint64_t& whole, uint64_t& frac) {
-  whole = m / Ten;
-  frac = m % Ten;
-}
-
-// Writes a value as format_probability does. A short decimal with at most
-// four decimals and a small whole part is exactly the value that the fixed
-// conversion rounds to, so its digits are written as they are.
-inline char* format_read_probability(char* out, const probability& p) {
-  // One digit and three decimals, the usual shape: a fourth decimal "0",
-  // or the digit alone when the decimals are all zero.
-  if (p.decimals == 3 && p.m < 10000 && !p.negative) {
-    const unsigned m = static_cast<unsigned>(p.m);
-    out[0] = static_cast<char>('0' + m / 1000);
-    if (m % 1000 == 0) return out + 1;
-    out[1] = '.';
-    out[2] = static_cast<char>('0' + m / 100 % 10);
-    out[3] = static_cast<char>('0' + m / 10 % 10);
-    out[4] = static_cast<char>('0' + m % 10);
-    out[5] = '0';
-    return out + 6;
-  }
-  if (p.decimals == 0) {
-    if (p.negative) *out++ = '-';
-    if (p.m < 10) {
-      *out++ = static_cast<char>('0' + p.m);
-      return out;
-    }
-    return std::to_chars(out, out + 24, p.m).ptr;
-  }
-  if (p.decimals > 0 && p.decimals <= 4) {
-    uint64_t whole, frac;
-    switch (p.decimals) {
-      case 1: split_digits<10>(p.m, whole, frac); break;
-      case 2: split_digits<100>(p.m, whole, frac); break;
-      case 3: split_digits<1000>(p.m, whole, frac); break;
-      default: split_digits<10000>(p.m, whole, frac); break;
-    }
-    if (frac == 0) {
-      if (p.negative) *out++ = '-';
-      return std::to_chars(out, out + 24, whole).ptr;
-    }
-    if (whole < 1000000000) {
-      if (p.negative) *out++ = '-';
-      out = std::to_chars(out, out + 24, whole).ptr;
-      // The fraction's digits, then zeros up to four places.
-      char digits[4] = {'0', '0', '0', '0'};
-      for (int d = p.decimals - 1; d >= 0; --d, frac /= 10) digits[d] = static_cast<char>('0' + frac % 10);
-      *out++ = '.';
-      std::memcpy(out, digits, 4);
-      return out + 4;
-    }
-  }
-  return format_probability(out, p.value());
 }
 
 // The files of a run; an empty name is a file not given.
@@ -387,14 +295,14 @@ bool copy_snps(run_log& log, const snp_filter& f, const std::vector<char>& writt
   std::string_view line;
   while (s.gen.next(line)) {
     if (is_blank(line)) continue;
-    const size_t line_start = buf.size();
+    const text_writer::line_mark line_start = out.mark();
     const bool head = s.input_samples >= 0 && !read_gen_head(line, h);
     const bool kept = head && keep_snp(f, h);
     if (kept) append_head(buf, h);
     long long missing = 0;
     if (!head || !copy_triples(h.rest, samples, written, kept, f.missing_given ? &test : nullptr,
                                triples, buf, missing)) {
-      buf.resize(line_start);
+      out.take_back(line_start);
       log.both(s.gen.bad_line(strict_line_fault(line, static_cast<uint64_t>(samples))), true);
       return false;
     }
@@ -402,7 +310,7 @@ bool copy_snps(run_log& log, const snp_filter& f, const std::vector<char>& writt
     // With --missing, a SNP whose share of missing samples is over the limit goes.
     if (kept && f.missing_given && samples > 0 &&
         static_cast<double>(missing) / static_cast<double>(samples) > f.missing_threshold) {
-      buf.resize(line_start);
+      out.take_back(line_start);
       continue;
     }
     if (!kept) continue;

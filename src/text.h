@@ -11,6 +11,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // White space as the C locale's isspace sees it: blank, \t, \n, \v, \f, \r.
 inline bool is_space(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
@@ -36,6 +40,54 @@ struct field_cursor {
     return true;
   }
 };
+
+// The offsets of the blanks of a text that is nothing but words each led by
+// one blank, the way GEN lines are usually written, in order. False for any
+// other layout: another white-space byte, two blanks in a row, a blank at the
+// end, or none first. With Wide (and SSE2) sixteen bytes are looked at a
+// time; without, byte by byte, which must find the same. Use
+// single_blank_layout.
+template <bool Wide>
+inline bool single_blank_layout_by(std::string_view text, std::vector<uint32_t>& blanks) {
+  blanks.clear();
+  if (text.empty()) return true;
+  if (text.size() >= UINT32_MAX || text[0] != ' ' || text.back() == ' ') return false;
+  const char* p = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+  uint32_t last = UINT32_MAX - 1;  // no blank yet
+  auto take = [&](unsigned blank_bits, size_t at) {
+    while (blank_bits) {
+      const uint32_t pos = static_cast<uint32_t>(at + static_cast<unsigned>(__builtin_ctz(blank_bits)));
+      if (pos == last + 1) return false;
+      blanks.push_back(pos);
+      last = pos;
+      blank_bits &= blank_bits - 1;
+    }
+    return true;
+  };
+#if defined(__SSE2__)
+  if constexpr (Wide) {
+    const __m128i blank = _mm_set1_epi8(' '), nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4);
+    for (; i + 16 <= n; i += 16) {
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      // \t to \r are 9 to 13: below 5 once 9 is taken off, as unsigned bytes.
+      const __m128i t = _mm_sub_epi8(c, nine);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(t, four), t))) return false;
+      if (!take(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, blank))), i)) return false;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] != ' ' && is_space(p[i])) return false;
+    if (p[i] == ' ' && !take(1, i)) return false;
+  }
+  return true;
+}
+
+inline bool single_blank_layout(std::string_view text, std::vector<uint32_t>& blanks) {
+  return single_blank_layout_by<true>(text, blanks);
+}
 
 // Splits a line into its fields; out is cleared first, its capacity reused.
 inline size_t split_fields(std::string_view line, std::vector<std::string_view>& out) {
@@ -193,14 +245,6 @@ inline bool parse_double(std::string_view f, double& v) {
     return true;
   }
   return r.ec == std::errc();
-}
-
-// Appends a double as the default stream format writes it: general notation,
-// at most 6 significant digits (1, 0.333333, 1e-05).
-inline void append_double(std::string& out, double v) {
-  char tmp[64];
-  auto r = std::to_chars(tmp, tmp + sizeof tmp, v, std::chars_format::general, 6);
-  out.append(tmp, r.ptr);
 }
 
 inline void append_int(std::string& out, long long v) {

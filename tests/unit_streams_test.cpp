@@ -7,6 +7,7 @@
 
 #include "e2e.h"
 #include "gen_line.h"
+#include "number_format.h"
 #include "streams.h"
 #include "text.h"
 
