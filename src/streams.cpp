@@ -475,8 +475,8 @@ bool line_reader::fill() {
     pos_ = 0;
   }
   // The last kLineSlack bytes are never filled: they stay readable past any line.
-  const size_t room = buf_.size() - kLineSlack;
-  if (end_ == room) buf_.resize(2 * room + kLineSlack);
+  // (A block of one byte holds less than the two bytes read to tell gzip.)
+  if (end_ >= buf_.size() - kLineSlack) buf_.resize(2 * end_ + kLineSlack);
   long r = read_some(buf_.data() + end_, buf_.size() - kLineSlack - end_);
   if (r <= 0) {
     eof_ = true;

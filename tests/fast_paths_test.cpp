@@ -5,10 +5,13 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "gen_line.h"
+#include "number_format.h"
 #include "text.h"
 
 namespace {
@@ -161,6 +164,100 @@ TEST(FastPaths, CommonFieldShapesReadAsTheGeneralScan) {
       }
 }
 
+// Number texts of every shape a GEN file may hold: signs, leading and
+// trailing zeros, a leading point, exponents in both cases, 1 to 9
+// significant digits, both sides of 1e-4 and 1e6, -0.
+std::vector<std::string> number_texts() {
+  std::vector<std::string> texts = {"+.5", "+.00001", "-.5", "00.5", "0.10", "1e-4", "9.99999e-05",
+                                    "0.99999995", "1234567", "-0", "+0", "-0.0", "0", "1", "5.",
+                                    ".5", "0.0001", "0.00009", "0.00010", "999999", "999999.5",
+                                    "1e6", "1E-5", "0.953", "9.99999", "0.123456", "+.1", "+.12"};
+  const std::vector<std::string> significant = {"1",       "5",        "12",        "953",
+                                                "9871",    "99999",    "123456",    "1234567",
+                                                "99999995", "100000001", "123456789"};
+  for (const std::string& digits : significant)
+    for (const char* sign : {"", "+", "-"})
+      for (int point = -6; point <= 10; ++point) {
+        // The point at offset point from the first digit: zeros before or after.
+        std::string t;
+        if (point <= 0)
+          t = "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+        else if (static_cast<size_t>(point) >= digits.size())
+          t = digits + std::string(static_cast<size_t>(point) - digits.size(), '0');
+        else
+          t = digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
+        for (const std::string& shape : {t, t + "0", "0" + t, t.rfind("0.", 0) == 0 ? t.substr(1) : t})
+          for (const char* exponent : {"", "e-4", "E-5", "e+6", "e0"})
+            texts.push_back(sign + shape + exponent);
+      }
+  return texts;
+}
+
+// Each number text read as a GEN line's field is read, in a line with bytes after it.
+template <typename Check>
+void for_each_read_number(Check check) {
+  for (const std::string& t : number_texts()) {
+    SCOPED_TRACE("'" + t + "'");
+    const std::string line = t + " 0 0 0 0 0";
+    probability_reader r(line);
+    probability v;
+    ASSERT_TRUE(r.next(v));
+    ASSERT_EQ(r.field(), t);
+    check(t, v);
+  }
+}
+
+TEST(FastPaths, TextsPassThroughOnlyAsTheirValuesWrittenForm) {
+  double_texts cache;
+  for_each_read_number([&](const std::string& t, const probability& v) {
+    char general[kDefaultFormatMax];
+    const std::string written(general, format_default(general, v.value()));
+    if (is_written_form(v, t)) {
+      EXPECT_EQ(t, written);
+    }
+    char cached[kDefaultFormatMax + double_texts::kPutRoom];
+    EXPECT_EQ(std::string(cached, cache.put(cached, v.value())), written);
+  });
+  // The usual shapes do pass through, or -M loses its quick way.
+  for (const std::string t : {"0", "1", "0.5", "0.953", "0.9871", "0.0001", "9.99999", "0.123456"}) {
+    const std::string line = t + " 0 0 0 0 0";
+    probability_reader r(line);
+    probability v;
+    ASSERT_TRUE(r.next(v));
+    EXPECT_TRUE(is_written_form(v, t)) << t;
+  }
+}
+
+TEST(FastPaths, SubsetDigitCopyMatchesTheFixedFormat) {
+  for_each_read_number([&](const std::string&, const probability& v) {
+    char general[kProbabilityMax], fast[kProbabilityMax], copied[kProbabilityMax];
+    const std::string expected(general, format_probability_fixed(general, v.value()));
+    EXPECT_EQ(std::string(fast, format_probability(fast, v.value())), expected);
+    EXPECT_EQ(std::string(copied, format_read_probability(copied, v)), expected);
+  });
+}
+
+// -O's blank scan, sixteen bytes at a time, against its byte-by-byte way on
+// random lines: mostly single-blank layouts, some with one byte changed.
+TEST(FastPaths, BlankScanMatchesItsByteByByteWay) {
+  std::mt19937 rng(11);
+  const std::string odd = std::string(" \t\n\v\f\r\x08\x0e\x89\xff\x20\x29", 12);
+  std::vector<uint32_t> wide, narrow;
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    const int words = static_cast<int>(rng() % 24);
+    for (int w = 0; w < words; ++w) text += ' ' + std::string(1 + rng() % 6, static_cast<char>('0' + rng() % 10));
+    if (!text.empty() && rng() % 2) text[rng() % text.size()] = odd[rng() % odd.size()];
+    SCOPED_TRACE("'" + text + "'");
+    const bool a = single_blank_layout_by<true>(text, wide);
+    const bool b = single_blank_layout_by<false>(text, narrow);
+    ASSERT_EQ(a, b);
+    if (a) {
+      ASSERT_EQ(wide, narrow);
+    }
+  }
+}
+
 // The calls of a one-SNP GEN file, one "X Y" text per sample, at a threshold.
 std::vector<std::string> calls(const std::vector<std::string>& triples, const std::string& threshold) {
   std::string gen = "1 rs1 100 A G";
@@ -269,44 +366,6 @@ TEST(FastPaths, OrientCopiesTriplesAsTheyStand) {
 }  // namespace
 
 namespace {
-
-// -S writes each kept probability in its own fixed format; the digits of a
-// short decimal are copied, every other value goes through the conversion.
-TEST(FastPaths, SubsetWritesProbabilitiesAsTheConversionDoes) {
-  struct row {
-    std::string in, out;
-  };
-  std::vector<row> rows = {
-      {"0", "0"},           {"1", "1"},           {"-0", "-0"},
-      {"-0.000", "-0"},     {"1.0000", "1"},      {"5.", "5"},
-      {"0001", "1"},        {"0.5", "0.5000"},    {".5", "0.5000"},
-      {"+0.3", "0.3000"},   {"00.50", "0.5000"},  {"0.953", "0.9530"},
-      {"-0.25", "-0.2500"}, {"0.0070", "0.0070"}, {"12.0001", "12.0001"},
-      {"0.99999", "1.0000"}, {"0.00004", "0.0000"}, {"0.00005", "0.0001"},
-      {"0.12345", "0.1235"}, {"2.5e-1", "0.2500"},  {"1e2", "100"},
-      {"123456789.5", "123456789.5000"},            {"1234567890.5", "1234567890.5000"},
-      {"999999999999999", "999999999999999"},      {"0.000000000000001", "0.0000"},
-      {"1.000", "1"},       {"0.000", "0"},       {"9.999", "9.9990"},
-      {"0.050", "0.0500"},  {"-0.050", "-0.0500"}, {"0.007", "0.0070"},
-  };
-  std::string gen = "s1 rs1 100 A G";
-  std::string expected = "s1 rs1 100 A G ";
-  // Whole triples: pad with zeros.
-  size_t n = rows.size();
-  for (const row& r : rows) {
-    gen += " " + r.in;
-    expected += r.out + " ";
-  }
-  for (; n % 3; ++n) {
-    gen += " 0";
-    expected += "0 ";
-  }
-  temp_dir dir;
-  dir.write("in.gen", gen + "\n");
-  run_result res = run_trevlin(dir.path(), {"-S", "--g", "in.gen", "--start", "0", "--og", "out.gen"});
-  EXPECT_EQ(res.status, 0) << res.out;
-  EXPECT_EQ(dir.read("out.gen"), expected + "\n");
-}
 
 // A line whose written triples fill the formatting buffer many times over.
 TEST(FastPaths, SubsetWritesLongLinesWhole) {

@@ -277,7 +277,7 @@ TEST(Merge, Reconciliation) {
     expect x(args);
     x.samples({{"a.sample", 4, ""}}, 4).gens({{"a.gen", 1, ""}}).merge(0, "0\r", 0, 1);
     run_case(make("written forms", {{"a.sample", s},
-                  {"a.gen", "s1 rs1 100 A G 0.50 1.0 0.0001 0.00012 0.00009 9.999999 "
+                  {"a.gen", "s1 rs1 100 A G +.5 1.0 0.0001 0.00012 0.00009 9.999999 "
                             "0.1234567 1 0.5000 0.987123 9.99999\t0\n"}},
                   args, x, "s1 rs1 100 A G 0.5 1 0.0001 0.00012 9e-05 10 0.123457 1 0.5 "
                            "0.987123 9.99999 0\n", s));

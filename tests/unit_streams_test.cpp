@@ -13,6 +13,10 @@
 
 namespace {
 
+// Read block sizes that put the buffer's edges at every kind of place,
+// and the one the tool uses.
+const size_t kBlockSizes[] = {1, 13, 403, 4096, line_reader::kReadBlock};
+
 std::vector<std::string> read_lines(line_reader& r) {
   std::vector<std::string> lines;
   std::string_view l;
@@ -45,8 +49,10 @@ TEST(Streams, RoundTripPlainAndGzip) {
   EXPECT_EQ(gz[3], 0);
   EXPECT_EQ(gz.substr(4, 4), std::string(4, '\0'));
 
+  for (size_t block : kBlockSizes)
   for (auto [name, compressed] : {std::pair{"p.txt", false}, std::pair{"z.txt", true}}) {
-    line_reader r;
+    SCOPED_TRACE(block);
+    line_reader r(block);
     ASSERT_TRUE(r.open(d.file(name), compressed));
     std::vector<std::string> lines = read_lines(r);
     EXPECT_FALSE(r.failed());
@@ -136,8 +142,10 @@ TEST(Streams, LinesOfAnyLength) {
   std::string text = "short\n" + longline + "\nafter\n";
   write_with(d, "l.txt", false, text);
   write_with(d, "l.gz", true, text);
+  for (size_t block : kBlockSizes)
   for (int mode = 0; mode < 3; ++mode) {
-    line_reader r;
+    SCOPED_TRACE(block);
+    line_reader r(block);
     bool ok = mode == 0 ? r.open(d.file("l.txt"), false)
               : mode == 1 ? r.open(d.file("l.gz"), true)
                           : r.open_by_content(d.file("l.gz"));
@@ -154,19 +162,24 @@ TEST(Streams, TellAndSeekByContent) {
   std::string text;
   for (int i = 0; i < 50000; ++i) text += "row" + std::to_string(i) + "\n";
   write_with(d, "s.gz", true, text);
-  line_reader r;
-  ASSERT_TRUE(r.open_by_content(d.file("s.gz")));
-  std::vector<uint64_t> offsets;
-  std::string_view l;
-  for (;;) {
-    offsets.push_back(r.tell());
-    if (!r.next(l)) break;
-  }
-  ASSERT_EQ(offsets.size(), 50001u);
-  for (int i : {49999, 7, 0, 30000, 30001}) {
-    ASSERT_TRUE(r.seek(offsets[i]));
-    ASSERT_TRUE(r.next(l));
-    EXPECT_EQ(l, "row" + std::to_string(i));
+  write_with(d, "s.txt", false, text);
+  for (size_t block : kBlockSizes)
+  for (const char* name : {"s.gz", "s.txt"}) {
+    SCOPED_TRACE(std::string(name) + " " + std::to_string(block));
+    line_reader r(block);
+    ASSERT_TRUE(r.open_by_content(d.file(name)));
+    std::vector<uint64_t> offsets;
+    std::string_view l;
+    for (;;) {
+      offsets.push_back(r.tell());
+      if (!r.next(l)) break;
+    }
+    ASSERT_EQ(offsets.size(), 50001u);
+    for (int i : {49999, 7, 0, 30000, 30001, 2}) {
+      ASSERT_TRUE(r.seek(offsets[i]));
+      ASSERT_TRUE(r.next(l));
+      EXPECT_EQ(l, "row" + std::to_string(i));
+    }
   }
 }
 
