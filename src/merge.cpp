@@ -8,7 +8,6 @@
 #include "merge.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,6 @@
-// Writing numbers: every format the tool writes a value in, each taking a
-// value and giving its bytes. Reading them is text.h's and gen_line.h's.
+// Writing numbers: every format the tool writes a real value in, each taking
+// a value and giving its bytes. Whole counts are written by text.h's
+// append_int; reading numbers is text.h's and gen_line.h's.
 //
 // Each quick way here has a general way beside it that it must match byte
 // for byte; the unit tests hold them together over generated texts.

@@ -6,9 +6,7 @@
 // indices and one line's probabilities are held in memory.
 #include "subset.h"
 
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
