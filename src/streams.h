@@ -19,8 +19,10 @@ extern std::string log_file;
 // True when the name contains ".gz" anywhere (a substring test, not a suffix test).
 bool is_gzip_name(const std::string& name);
 
-// True when the two names are the same text, or name existing files with the
-// same device and inode.
+// True when the two names are one file: the same text; the same last name
+// component in the same directory (after links), whether the file exists
+// yet or not (out, ./out, sub/../out); or existing files with the same device
+// and inode (hard links, links to a file).
 bool same_file(const std::string& a, const std::string& b);
 
 // The log of one run and the "both" convention: standard output first, then
@@ -68,8 +70,9 @@ int out_of_memory();
 // directory). Prints "Can't open NAME" to both for each one that cannot.
 bool check_inputs(run_log& log, const std::vector<std::string>& names);
 
-// Checks that no non-empty output names the same file as a non-empty input,
-// another output or the log at log.path(). Prints "Output file is also an input: NAME",
+// Checks that no non-empty output names the same file (as same_file tells) as
+// a non-empty input, another output or the log at log.path(), in one pass
+// over the names however many there are. Prints "Output file is also an input: NAME",
 // "Output file is named twice: NAME" or "Output file is also the log file:
 // NAME" to both for the first clash.
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
