@@ -519,12 +519,16 @@ inline void reconcile(run_log& log, merge_pass& mp, const descriptor& d, size_t 
   for (const file_line& fl : e.lines) {
     if (!mp.gens[fl.file]) continue;
     line_reader& in = *mp.gens[fl.file];
-    if (!in.seek(fl.offset) || !in.next(line)) {
-      log.both(in.failed() ? in.error() : "Can't read " + mp.files[fl.file] + "\n", true);
+    // The scan found a line of this position here; anything else means the
+    // file was written to since.
+    gen_head h;
+    if (!in.seek(fl.offset) || !in.next(line) || read_gen_head(line, h) ||
+        h.position != e.desc.position) {
+      log.both(in.failed() ? in.error()
+                           : "File changed while it was read: " + mp.files[fl.file] + "\n",
+               true);
       return false;
     }
-    gen_head h;
-    if (read_gen_head(line, h)) continue;  // reported by the scan
     const std::vector<size_t>& rows = mp.ms.row_sample[fl.file];
     probability_reader r(h.rest);
     for (size_t s = 0; s < rows.size(); ++s) {

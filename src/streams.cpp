@@ -410,14 +410,14 @@ bool line_reader::open(const std::string& name, bool compressed) {
   name_ = name;
   by_content_ = false;
   compressed_ = compressed;
-  return start();
+  return start(open_readable(name));
 }
 
 bool line_reader::open_by_content(const std::string& name) {
   close();
   name_ = name;
   by_content_ = true;
-  return start();
+  return start(open_readable(name));
 }
 
 // Reads up to n bytes, fewer only at the end of the file; -1 on an error.
@@ -436,7 +436,9 @@ static long read_full(int fd, char* dst, size_t n) {
   return static_cast<long>(got);
 }
 
-bool line_reader::start() {
+// Builds the chain over fd, open and at the file's start; -1 when it could
+// not be opened.
+bool line_reader::start(int fd) {
   error_.clear();
   pending_error_ = false;
   pos_ = end_ = 0;
@@ -445,7 +447,6 @@ bool line_reader::start() {
   eof_ = false;
   had_newline_ = false;
   if (buf_.empty()) buf_.resize(kReadBlock + kLineSlack);
-  int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";
     return false;
@@ -493,8 +494,17 @@ bool line_reader::rewind() {
     pending_error_ = false;
     return false;
   }
+  // The descriptor outlives the chain: a name replaced since must not be read.
+  int fd = chain_->st->fd;
+  chain_->st->fd = -1;
   chain_.reset();
-  return start();
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    ::close(fd);
+    error_ = "Can't read " + name_ + "\n";
+    pending_error_ = false;
+    return false;
+  }
+  return start(fd);
 }
 
 void line_reader::close() { chain_.reset(); }
@@ -619,11 +629,7 @@ bool line_reader::seek(uint64_t offset) {
   // Decompress forward until the buffer holds the offset.
   while (buf_offset_ + end_ < offset) {
     pos_ = end_;
-    if (!fill()) {
-      if (error_.empty()) error_ = "Can't read " + name_ + "\n";
-      eof_ = true;
-      return false;
-    }
+    if (!fill()) return false;
   }
   pos_ = static_cast<size_t>(offset - buf_offset_);
   return true;

@@ -94,8 +94,9 @@ class line_reader {
   // Opens the file through gzip when it starts with the gzip magic number,
   // else as plain text, whatever its name.
   bool open_by_content(const std::string& name);
-  // Starts again at the first line (a second pass over the same file). A pipe
-  // gives its text once: False, with error() "Can't read NAME".
+  // Starts again at the first line of the file already open (a second pass
+  // reads what the first read, even when the name now means another file). A
+  // pipe gives its text once: False, with error() "Can't read NAME".
   bool rewind();
   void close();
 
@@ -113,7 +114,8 @@ class line_reader {
 
   // Offset in the uncompressed text where the next line starts, and a move
   // there; seek() leaves line_number() unchanged. Backwards in gzip data it
-  // decompresses again from the start.
+  // decompresses again from the start. An offset past the end of the text
+  // gives false without an error.
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
@@ -126,7 +128,7 @@ class line_reader {
   const std::string& name() const { return name_; }
 
  private:
-  bool start();
+  bool start(int fd);
   bool fill();
   long read_some(char* dst, size_t n);
 
