@@ -198,7 +198,8 @@ bool read_sample_rows(run_log& log, const std::vector<std::string>& files, size_
         if (split_fields(line, words) < 3) break;
         rows.push_back(add_sample_row(log, words, si.column_map[f], ms, key));
       }
-      if (in.failed()) {
+      // damage after that row still fails the file
+      if (!in.read_to_end()) {
         log.both(in.error(), true);
         return false;
       }

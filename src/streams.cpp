@@ -507,6 +507,15 @@ bool line_reader::rewind() {
   return start(fd);
 }
 
+bool line_reader::read_to_end() {
+  if (!chain_ || plain_) return !failed();
+  while (!eof_) {
+    pos_ = end_;
+    fill();
+  }
+  return !failed();
+}
+
 void line_reader::close() { chain_.reset(); }
 
 long line_reader::read_some(char* dst, size_t n) {

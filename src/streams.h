@@ -98,6 +98,10 @@ class line_reader {
   // reads what the first read, even when the name now means another file). A
   // pipe gives its text once: False, with error() "Can't read NAME".
   bool rewind();
+  // Reads the rest of a compressed file, its text unused, for a caller that
+  // stops before the end: damage anywhere in it still fails the read. Plain
+  // text is not read. False when the file failed: error() says how.
+  bool read_to_end();
   void close();
 
   // The next line without its '\n' (a '\r' before it stays). False at the end

@@ -152,8 +152,13 @@ std::vector<gz_row> gz_rows() {
   for (int i = 0; i < 400; ++i)
     long_gen += "snp" + std::to_string(i) + " rs" + std::to_string(i) + " " +
                 std::to_string(1000 + i) + " A G 0.9 0.1 0 0 1 0\n";
+  // The SAMPLE rows end at a short row; the damage comes after it.
+  std::string long_sample = kSample + "x\n";
+  for (int i = 0; i < 400; ++i) long_sample += "s" + std::to_string(i) + " s" + std::to_string(i) + " 0\n";
   return {
       {"in.gen.gz", long_gen, {"-S", "--g", "in.gen.gz", "--start", "0"}, true},
+      {"in.sample.gz", long_sample, {"-S", "--g", "in.gen", "--s", "in.sample.gz", "--sample_id", "ids"}, true},
+      {"in.sample.gz", long_sample, {"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample.gz", "in2.sample"}, true},
       {"in.ped.gz", kPed + kPed, {"-P", "--ped", "in.ped.gz", "--map", "in.map"}, true},
       {"in.map.gz", kMap, {"-P", "--ped", "in.ped", "--map", "in.map.gz"}, true},
       {"in.gen.gz", long_gen, {"-G", "--g", "in.gen.gz", "--s", "in.sample"}, true},
