@@ -198,7 +198,8 @@ bool read_sample_rows(run_log& log, const std::vector<std::string>& files, size_
         if (split_fields(line, words) < 3) break;
         rows.push_back(add_sample_row(log, words, si.column_map[f], ms, key));
       }
-      if (in.failed()) {
+      // damage after that row still fails the file
+      if (!in.read_to_end()) {
         log.both(in.error(), true);
         return false;
       }
@@ -484,12 +485,16 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
   for (const file_line& fl : e.lines) {
     if (!mp.gens[fl.file]) continue;
     line_reader& in = *mp.gens[fl.file];
-    if (!in.seek(fl.offset) || !in.next(line)) {
-      log.both(in.failed() ? in.error() : "Can't read " + mp.files[fl.file] + "\n", true);
+    // The scan found a line of this position here; anything else means the
+    // file was written to since.
+    gen_head h;
+    if (!in.seek(fl.offset) || !in.next(line) || read_gen_head(line, h) ||
+        h.position != e.desc.position) {
+      log.both(in.failed() ? in.error()
+                           : "File changed while it was read: " + mp.files[fl.file] + "\n",
+               true);
       return false;
     }
-    gen_head h;
-    if (read_gen_head(line, h)) continue;  // reported by the scan
     const std::vector<size_t>& rows = mp.ms.row_sample[fl.file];
     probability_reader r(h.rest);
     for (size_t s = 0; s < rows.size(); ++s) {

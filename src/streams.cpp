@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -26,11 +28,70 @@ std::string log_file = "trevlin.log";
 
 bool is_gzip_name(const std::string& name) { return name.find(".gz") != std::string::npos; }
 
+namespace {
+
+// Keys under which a name is one file with another: its text; its last name
+// component in its directory (device and inode, after links), whether the
+// file exists yet or not; and, when it exists, its own device and inode.
+// Two names are one file when they share a key. Each directory text is
+// looked up once, so checking many names costs one pass.
+class file_keys {
+ public:
+  void of(const std::string& name, std::vector<std::string>& keys) {
+    keys.clear();
+    keys.push_back("t" + name);
+    struct stat st;
+    std::string target = name;
+    if (stat(name.c_str(), &st) == 0) {
+      keys.push_back("i" + id_text(st));
+    } else {
+      // A link to a file not yet there: writing through it creates its target.
+      char buf[4096];
+      for (int hops = 0; hops < 40 && lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+           ++hops) {
+        ssize_t n = readlink(target.c_str(), buf, sizeof buf);
+        if (n <= 0 || static_cast<size_t>(n) == sizeof buf) break;
+        std::string to(buf, static_cast<size_t>(n));
+        size_t slash = target.rfind('/');
+        target = to[0] == '/' || slash == std::string::npos ? to : target.substr(0, slash + 1) + to;
+      }
+    }
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string& dir_id = directory(dir);
+    if (!dir_id.empty())
+      keys.push_back("d" + dir_id + "/" + target.substr(slash == std::string::npos ? 0 : slash + 1));
+  }
+
+ private:
+  static std::string id_text(const struct stat& st) {
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+  }
+  // "" when the directory cannot be looked up.
+  const std::string& directory(const std::string& dir) {
+    auto it = dirs_.find(dir);
+    if (it != dirs_.end()) return it->second;
+    struct stat st;
+    return dirs_[dir] = stat(dir.c_str(), &st) == 0 ? id_text(st) : std::string();
+  }
+  std::map<std::string, std::string> dirs_;
+};
+
+bool shares_key(const std::vector<std::string>& keys, const std::set<std::string>& known) {
+  for (const std::string& k : keys)
+    if (known.count(k)) return true;
+  return false;
+}
+
+}  // namespace
+
 bool same_file(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  file_keys ids;
+  std::vector<std::string> ka, kb;
+  ids.of(a, ka);
+  ids.of(b, kb);
+  return shares_key(ka, std::set<std::string>(kb.begin(), kb.end()));
 }
 
 // ---- log ----
@@ -148,29 +209,39 @@ bool check_inputs(run_log& log, const std::vector<std::string>& names) {
 
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
                    const std::vector<std::string>& inputs) {
-  for (const std::string& out : outputs) {
-    if (out.empty()) continue;
-    for (const std::string& in : inputs) {
-      if (!in.empty() && same_file(out, in)) {
-        log.both("Output file is also an input: " + out + "\n");
-        return false;
-      }
+  file_keys ids;
+  std::vector<std::string> keys;
+  std::set<std::string> input_keys, log_keys, seen;
+  for (const std::string& in : inputs) {
+    if (in.empty()) continue;
+    ids.of(in, keys);
+    input_keys.insert(keys.begin(), keys.end());
+  }
+  std::vector<std::vector<std::string>> output_keys(outputs.size());
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    if (outputs[i].empty()) continue;
+    ids.of(outputs[i], output_keys[i]);
+    if (shares_key(output_keys[i], input_keys)) {
+      log.both("Output file is also an input: " + outputs[i] + "\n");
+      return false;
     }
+  }
+  if (!log.path().empty()) {
+    ids.of(log.path(), keys);
+    log_keys.insert(keys.begin(), keys.end());
   }
   // Two outputs on one file, or an output on the log, would overwrite each other.
   for (size_t i = 0; i < outputs.size(); ++i) {
-    const std::string& out = outputs[i];
-    if (out.empty()) continue;
-    for (size_t j = 0; j < i; ++j) {
-      if (!outputs[j].empty() && same_file(out, outputs[j])) {
-        log.both("Output file is named twice: " + out + "\n");
-        return false;
-      }
-    }
-    if (same_file(out, log.path())) {
-      log.both("Output file is also the log file: " + out + "\n");
+    if (outputs[i].empty()) continue;
+    if (shares_key(output_keys[i], seen)) {
+      log.both("Output file is named twice: " + outputs[i] + "\n");
       return false;
     }
+    if (shares_key(output_keys[i], log_keys)) {
+      log.both("Output file is also the log file: " + outputs[i] + "\n");
+      return false;
+    }
+    seen.insert(output_keys[i].begin(), output_keys[i].end());
   }
   return true;
 }
@@ -338,14 +409,14 @@ bool line_reader::open(const std::string& name, bool compressed) {
   name_ = name;
   by_content_ = false;
   compressed_ = compressed;
-  return start();
+  return start(open_readable(name));
 }
 
 bool line_reader::open_by_content(const std::string& name) {
   close();
   name_ = name;
   by_content_ = true;
-  return start();
+  return start(open_readable(name));
 }
 
 // Reads up to n bytes, fewer only at the end of the file; -1 on an error.
@@ -364,7 +435,9 @@ static long read_full(int fd, char* dst, size_t n) {
   return static_cast<long>(got);
 }
 
-bool line_reader::start() {
+// Builds the chain over fd, open at the file's start (-1: the file could
+// not be opened).
+bool line_reader::start(int fd) {
   error_.clear();
   pending_error_ = false;
   pos_ = end_ = 0;
@@ -373,7 +446,6 @@ bool line_reader::start() {
   eof_ = false;
   had_newline_ = false;
   if (buf_.empty()) buf_.resize(block_size_ + kLineSlack);
-  int fd = open_readable(name_);
   if (fd < 0) {
     error_ = "Can't open " + name_ + "\n";
     return false;
@@ -421,8 +493,26 @@ bool line_reader::rewind() {
     pending_error_ = false;
     return false;
   }
+  // The descriptor outlives the chain: a name replaced since must not be read.
+  int fd = chain_->st->fd;
+  chain_->st->fd = -1;
   chain_.reset();
-  return start();
+  if (lseek(fd, 0, SEEK_SET) != 0) {
+    ::close(fd);
+    error_ = "Can't read " + name_ + "\n";
+    pending_error_ = false;
+    return false;
+  }
+  return start(fd);
+}
+
+bool line_reader::read_to_end() {
+  if (!chain_ || plain_) return !failed();
+  while (!eof_) {
+    pos_ = end_;
+    fill();
+  }
+  return !failed();
 }
 
 void line_reader::close() { chain_.reset(); }
@@ -547,11 +637,7 @@ bool line_reader::seek(uint64_t offset) {
   // Decompress forward until the buffer holds the offset.
   while (buf_offset_ + end_ < offset) {
     pos_ = end_;
-    if (!fill()) {
-      if (error_.empty()) error_ = "Can't read " + name_ + "\n";
-      eof_ = true;
-      return false;
-    }
+    if (!fill()) return false;
   }
   pos_ = static_cast<size_t>(offset - buf_offset_);
   return true;

@@ -20,8 +20,10 @@ extern std::string log_file;
 // True when the name contains ".gz" anywhere (a substring test, not a suffix test).
 bool is_gzip_name(const std::string& name);
 
-// True when the two names are the same text, or name existing files with the
-// same device and inode.
+// True when the two names are one file: the same text; the same last name
+// component in the same directory (after links), whether the file exists
+// yet or not (out, ./out, sub/../out); or existing files with the same device
+// and inode (hard links, links to a file).
 bool same_file(const std::string& a, const std::string& b);
 
 // The log of one run and the "both" convention: standard output first, then
@@ -69,8 +71,9 @@ int out_of_memory();
 // directory). Prints "Can't open NAME" to both for each one that cannot.
 bool check_inputs(run_log& log, const std::vector<std::string>& names);
 
-// Checks that no non-empty output names the same file as a non-empty input,
-// another output or the log at log.path(). Prints "Output file is also an input: NAME",
+// Checks that no non-empty output names the same file (as same_file tells) as
+// a non-empty input, another output or the log at log.path(), in one pass
+// over the names however many there are. Prints "Output file is also an input: NAME",
 // "Output file is named twice: NAME" or "Output file is also the log file:
 // NAME" to both for the first clash.
 bool check_outputs(run_log& log, const std::vector<std::string>& outputs,
@@ -95,9 +98,14 @@ class line_reader {
   // Opens the file through gzip when it starts with the gzip magic number,
   // else as plain text, whatever its name.
   bool open_by_content(const std::string& name);
-  // Starts again at the first line (a second pass over the same file). A pipe
-  // gives its text once: False, with error() "Can't read NAME".
+  // Starts again at the first line of the file already open (a second pass
+  // reads what the first read, even when the name now means another file). A
+  // pipe gives its text once: False, with error() "Can't read NAME".
   bool rewind();
+  // Reads the rest of a compressed file, its text unused, for a caller that
+  // stops before the end: damage anywhere in it still fails the read. Plain
+  // text is not read. False when the file failed: error() says how.
+  bool read_to_end();
   void close();
 
   // The next line without its '\n' (a '\r' before it stays). False at the end
@@ -114,7 +122,8 @@ class line_reader {
 
   // Offset in the uncompressed text where the next line starts, and a move
   // there; seek() leaves line_number() unchanged. Backwards in gzip data it
-  // decompresses again from the start.
+  // decompresses again from the start. An offset past the end of the text
+  // gives false without an error.
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
@@ -127,7 +136,7 @@ class line_reader {
   const std::string& name() const { return name_; }
 
  private:
-  bool start();
+  bool start(int fd);
   bool fill();
   long read_some(char* dst, size_t n);
 

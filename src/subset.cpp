@@ -176,7 +176,8 @@ bool copy_samples(run_log& log, const subset_files& f, subset_pass& s) {
     return false;
   }
   copy_sample_rows(log, in, out, include_ids, exclude_ids, s);
-  if (in.failed()) {
+  // The rows may have ended early; damage after them still fails the file.
+  if (!in.read_to_end()) {
     log.both(in.error(), true);
     out.close();
     return false;

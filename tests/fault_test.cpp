@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,8 +152,13 @@ std::vector<gz_row> gz_rows() {
   for (int i = 0; i < 400; ++i)
     long_gen += "snp" + std::to_string(i) + " rs" + std::to_string(i) + " " +
                 std::to_string(1000 + i) + " A G 0.9 0.1 0 0 1 0\n";
+  // The SAMPLE rows end at a short row; the damage comes after it.
+  std::string long_sample = kSample + "x\n";
+  for (int i = 0; i < 400; ++i) long_sample += "s" + std::to_string(i) + " s" + std::to_string(i) + " 0\n";
   return {
       {"in.gen.gz", long_gen, {"-S", "--g", "in.gen.gz", "--start", "0"}, true},
+      {"in.sample.gz", long_sample, {"-S", "--g", "in.gen", "--s", "in.sample.gz", "--sample_id", "ids"}, true},
+      {"in.sample.gz", long_sample, {"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample.gz", "in2.sample"}, true},
       {"in.ped.gz", kPed + kPed, {"-P", "--ped", "in.ped.gz", "--map", "in.map"}, true},
       {"in.map.gz", kMap, {"-P", "--ped", "in.ped", "--map", "in.map.gz"}, true},
       {"in.gen.gz", long_gen, {"-G", "--g", "in.gen.gz", "--s", "in.sample"}, true},
@@ -372,6 +378,40 @@ TEST(Fault, NamedPipeInput) {
     EXPECT_EQ(run_trevlin(d.path(), {"-O", "--g", "p", "--strand", "strand", "--og", "o.gen"}, 20).status, 0);
   }
   EXPECT_EQ(d.read("o.gen"), "snp1 rs1 100 A G 1 0 0 0 1 0\nsnp2 rs2 200 G A 0 0 1 1 0 0\nsnp3 rs3 300 A C 0 1 0 0 0 1\n");
+}
+
+// A GEN input written over in place between the scan and the merge pass:
+// the lines at the recorded offsets now hold other positions. The merged GEN
+// output is a named pipe, which the run opens after the scan and before the
+// merge pass, so the run waits there until the file has been written.
+TEST(Fault, MergeInputWrittenOverBetweenPasses) {
+  temp_dir d;
+  write_inputs(d, false);
+  ASSERT_EQ(mkfifo(d.file("m.gen").c_str(), 0600), 0);
+  std::atomic<bool> ended{false};
+  std::thread writer([&] {
+    while (!ended && d.read("trevlin.log").find("mismatched alleles") == std::string::npos)
+      usleep(1000);
+    std::string moved = kGen;
+    for (size_t at = 0; (at = moved.find("00 ", at)) != std::string::npos; at += 3) moved[at + 1] = '1';
+    d.write("in2.gen", moved);
+    int fd = open(d.file("m.gen").c_str(), O_RDONLY);  // the run goes on
+    char buf[4096];
+    while (fd >= 0 && read(fd, buf, sizeof buf) > 0) {
+    }
+    if (fd >= 0) close(fd);
+  });
+  const words args = {"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample", "in2.sample",
+                      "--og", "m.gen", "--os", "m.sample"};
+  run_result r = run_trevlin(d.path(), args, 20);
+  ended = true;
+  // A reader still waiting for the run is let go.
+  int fd = open(d.file("m.gen").c_str(), O_WRONLY | O_NONBLOCK);
+  writer.join();
+  if (fd >= 0) close(fd);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(ends_with(r.out, "File changed while it was read: in2.gen\n")) << r.out;
+  EXPECT_FALSE(d.exists("m.sample"));
 }
 
 // A zero byte ends a file name: phenotype groups that agree up to it would

@@ -282,6 +282,13 @@ TEST(FrontEnd, OutputsThatWouldOverwriteEachOther) {
        "Output file is also the log file: run.log\n"},
       {{"-S", "--g", "in.gen", "--start", "1", "--og", "trevlin.log"},
        "Output file is also the log file: trevlin.log\n"},
+      // two spellings of one file that does not exist yet
+      {{"-S", "--g", "in.gen", "--s", "in.sample", "--sample_id", "ids", "--og", "out", "--os", "./out"},
+       "Output file is named twice: ./out\n"},
+      {{"-P", "--ped", "in.ped", "--map", "in.map", "--discrete_phenotype", "--og", "./out", "--os", "out"},
+       "Output file is named twice: ./out_1\n"},
+      {{"-O", "--g", "in.gen", "--strand", "s", "--og", "./run.log", "--log", "run.log"},
+       "Output file is also the log file: ./run.log\n"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.message + r.args[0]);
@@ -298,6 +305,7 @@ TEST(FrontEnd, OutputsThatWouldOverwriteEachOther) {
     EXPECT_EQ(res.out.substr(res.out.size() - r.message.size()), r.message);
     if (r.message.find("log file") == std::string::npos) {
       EXPECT_FALSE(d.exists("out"));
+      EXPECT_FALSE(d.exists("out_1"));
     }
     EXPECT_EQ(d.read("in.gen"), gen);
   }
