@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -84,6 +85,30 @@ const option_entry* find_option(const std::string& word) {
   return nullptr;
 }
 
+// A number option's value must be a number as a whole: a typo such as a
+// decimal comma ("0,9", "33,000,000") would otherwise read as a prefix or 0
+// and change the run without a word. strtol and strtod keep their own
+// reading of what they take in full: leading white space, signs, and for a
+// real exponents, hexadecimal, inf and nan.
+bool whole_int(const char* text, int& out) {
+  if (!*text) return false;
+  char* end;
+  errno = 0;
+  const long x = std::strtol(text, &end, 10);
+  if (*end || errno == ERANGE || x < INT32_MIN || x > INT32_MAX) return false;
+  out = static_cast<int>(x);
+  return true;
+}
+
+bool whole_double(const char* text, double& out) {
+  if (!*text) return false;
+  char* end;
+  const double x = std::strtod(text, &end);
+  if (*end) return false;
+  out = x;
+  return true;
+}
+
 }  // namespace
 
 parse_status parse_options(int argc, char** argv, option_values& v, std::string& bad_word) {
@@ -113,14 +138,16 @@ parse_status parse_options(int argc, char** argv, option_values& v, std::string&
       return parse_status::missing_value;
     }
     const char* value = argv[i + 1];
+    bool valid = true;
     switch (e->k) {
       case kind::text: v.*(e->text) = value; break;
-      // strtol saturates at the long range; the int keeps its low 32 bits.
-      case kind::integer:
-        v.*(e->integer) = static_cast<int>(static_cast<unsigned long>(std::strtol(value, nullptr, 10)));
-        break;
-      case kind::real: v.*(e->real) = std::strtod(value, nullptr); break;
+      case kind::integer: valid = whole_int(value, v.*(e->integer)); break;
+      case kind::real: valid = whole_double(value, v.*(e->real)); break;
       case kind::flag: break;
+    }
+    if (!valid) {
+      bad_word = word + " " + value;
+      return parse_status::invalid_value;
     }
     if (e->flag) v.*(e->flag) = true;
     i += 2;
@@ -438,6 +465,9 @@ int dispatch(option_values& v) {
       return 1;
     case parse_status::missing_value:
       std::cout << "Missing value for parameter: " << bad << std::endl;
+      return 1;
+    case parse_status::invalid_value:
+      std::cout << "Invalid value for parameter: " << bad << std::endl;
       return 1;
   }
   log_file = v.log_name;

@@ -25,9 +25,11 @@ struct option_values {
   std::string log_name = "trevlin.log";
 };
 
-enum class parse_status { ok, unknown_word, missing_value };
+enum class parse_status { ok, unknown_word, missing_value, invalid_value };
 
-// Parses words 1.. of argv into v. On failure, bad_word is the offending word.
+// Parses words 1.. of argv into v, left to right, up to the first fault. On
+// failure, bad_word is the offending word; for invalid_value, a number
+// option and its value ("--start 33,000,000").
 parse_status parse_options(int argc, char** argv, option_values& v, std::string& bad_word);
 
 // The input name with suffix inserted before its first ".gz", else appended.

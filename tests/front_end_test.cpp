@@ -65,6 +65,12 @@ TEST(FrontEnd, ParseFailuresLeaveTheLogAlone) {
   fail("value given to a switch", {"--order", "yes"}, "Unknown parameter: yes\n");
   fail("unknown after --log", {"--log", "other.log", "-S", "bogus"}, "Unknown parameter: bogus\n");
   fail("value option last", {"-S", "--start"}, "Missing value for parameter: --start\n");
+  fail("decimal comma", {"-G", "--g", "a.gen", "--threshold", "0,9"},
+       "Invalid value for parameter: --threshold 0,9\n");
+  fail("thousands separators", {"-S", "--g", "a.gen", "--start", "33,000,000", "--og", "o.gen"},
+       "Invalid value for parameter: --start 33,000,000\n");
+  fail("beyond 32 bits", {"-S", "--g", "a.gen", "--start", "0", "--end", "3000000000"},
+       "Invalid value for parameter: --end 3000000000\n");
   fail("merge list ends at a dash word", {"-M", "--g", "a.gen", "-x.gen"}, "Unknown parameter: -x.gen\n");
   for (const e2e_case& c : rows) run_case(c);
 }

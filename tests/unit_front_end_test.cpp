@@ -1,4 +1,5 @@
 // The option parse and the output names.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,20 +25,19 @@ parsed parse(std::vector<std::string> words) {
 }
 
 TEST(Parse, ValuesAndConversions) {
-  parsed p = parse({"--start", "-5", "--end", "12abc", "--threshold", "abc", "--missing", "0.25",
+  parsed p = parse({"--start", "-1", "--end", "+15", "--threshold", "9e-1", "--missing", " 0.25",
                     "--og", "a", "--out_genotype", "b", "--g", "-S"});
   ASSERT_EQ(p.status, parse_status::ok);
-  EXPECT_EQ(p.v.start, -5);
-  EXPECT_EQ(p.v.end, 12);
+  EXPECT_EQ(p.v.start, -1);
+  EXPECT_EQ(p.v.end, 15);
   EXPECT_TRUE(p.v.range_given);
-  EXPECT_EQ(p.v.threshold, 0.0);
+  EXPECT_EQ(p.v.threshold, 0.9);
   EXPECT_EQ(p.v.missing_threshold, 0.25);
   EXPECT_TRUE(p.v.missing_given);
   EXPECT_EQ(p.v.out_gen, "b");       // last value wins
   EXPECT_EQ(p.v.gen_file, "-S");     // a value may look like an option
   EXPECT_FALSE(p.v.mode_S);
-  EXPECT_EQ(parse({"--start", "4294967297"}).v.start, 1);  // low 32 bits
-  EXPECT_EQ(parse({"--start", "99999999999999999999"}).v.start, -1);  // saturates first
+  EXPECT_EQ(parse({"--end", "-2147483648"}).v.end, INT32_MIN);
 }
 
 TEST(Parse, Failures) {
@@ -53,6 +53,17 @@ TEST(Parse, Failures) {
       {{"-M", "--g", "a.gen", "-x.gen"}, parse_status::unknown_word, "-x.gen"},
       {{"-S", "--g"}, parse_status::missing_value, "--g"},
       {{"--log"}, parse_status::missing_value, "--log"},
+      // A number must be one as a whole, and an integer fit 32 bits.
+      {{"--threshold", "0,9"}, parse_status::invalid_value, "--threshold 0,9"},
+      {{"--end", "12abc"}, parse_status::invalid_value, "--end 12abc"},
+      {{"--missing", ""}, parse_status::invalid_value, "--missing "},
+      {{"--threshold", "abc"}, parse_status::invalid_value, "--threshold abc"},
+      {{"--start", "4294967297"}, parse_status::invalid_value, "--start 4294967297"},
+      {{"--start", "99999999999999999999"}, parse_status::invalid_value, "--start 99999999999999999999"},
+      {{"--end", "1e6"}, parse_status::invalid_value, "--end 1e6"},
+      {{"--start", "5 "}, parse_status::invalid_value, "--start 5 "},
+      // The first fault from the left is the one reported.
+      {{"--start", "x", "bogus"}, parse_status::invalid_value, "--start x"},
   };
   for (const row& r : rows) {
     parsed p = parse(r.words);
