@@ -388,7 +388,7 @@ TEST(Fault, MergeInputWrittenOverBetweenPasses) {
   temp_dir d;
   write_inputs(d, false);
   ASSERT_EQ(mkfifo(d.file("m.gen").c_str(), 0600), 0);
-  std::atomic<bool> ended{false};
+  std::atomic<bool> ended{false}, done{false};
   std::thread writer([&] {
     while (!ended && d.read("trevlin.log").find("mismatched alleles") == std::string::npos)
       usleep(1000);
@@ -400,15 +400,19 @@ TEST(Fault, MergeInputWrittenOverBetweenPasses) {
     while (fd >= 0 && read(fd, buf, sizeof buf) > 0) {
     }
     if (fd >= 0) close(fd);
+    done = true;
   });
   const words args = {"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample", "in2.sample",
                       "--og", "m.gen", "--os", "m.sample"};
   run_result r = run_trevlin(d.path(), args, 20);
   ended = true;
-  // A reader still waiting for the run is let go.
-  int fd = open(d.file("m.gen").c_str(), O_WRONLY | O_NONBLOCK);
+  // A reader still waiting for a writer (the run ended without one) is let go.
+  while (!done) {
+    int fd = open(d.file("m.gen").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    usleep(1000);
+  }
   writer.join();
-  if (fd >= 0) close(fd);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(ends_with(r.out, "File changed while it was read: in2.gen\n")) << r.out;
   EXPECT_FALSE(d.exists("m.sample"));
