@@ -515,6 +515,9 @@ int main(int argc, char** argv) {
   // A reader that goes away must not kill the run before its files are done:
   // the failed write is reported at the end instead.
   signal(SIGPIPE, SIG_IGN);
+  // A file-size limit makes the write fail and the run say so, instead of a kill
+  // that leaves a file cut mid-line without a word.
+  signal(SIGXFSZ, SIG_IGN);
   std::ios::sync_with_stdio(false);
   int status;
   try {

@@ -95,6 +95,10 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
       struct rlimit cap = {opt.address_space, opt.address_space};
       setrlimit(RLIMIT_AS, &cap);
     }
+    if (opt.file_size) {
+      struct rlimit cap = {opt.file_size, opt.file_size};
+      setrlimit(RLIMIT_FSIZE, &cap);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("trevlin"));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -38,6 +38,7 @@ struct run_options {
   enum class stdout_to { capture, dev_full, gone_reader, closed };
   stdout_to out = stdout_to::capture;
   unsigned long address_space = 0;  // bytes; 0: no cap
+  unsigned long file_size = 0;      // bytes any file may reach; 0: no cap
   int timeout_s = 120;
 };
 

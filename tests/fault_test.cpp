@@ -311,6 +311,36 @@ TEST(Fault, MemoryRunsOut) {
 }
 #endif
 
+// A file-size limit (ulimit -f) makes every writing mode fail with its
+// message, never a kill by signal.
+TEST(Fault, FileSizeLimit) {
+  std::string gen, sample = "ID_1 ID_2 missing\n0 0 0\na a 0\nb b 0\nc c 0\n";
+  for (int i = 1; i <= 500; ++i) gen += "s r " + std::to_string(1000 + i) + " A G 1 0 0 0 1 0 0 0 1\n";
+  struct row {
+    std::vector<std::string> args;
+    std::string message;
+  } rows[] = {
+      {{"-S", "--g", "in.gen", "--start", "0", "--og", "o.gen"}, "Can't write o.gen\n"},
+      {{"-O", "--g", "in.gen", "--strand", "in.strand", "--og", "o.gen"}, "Can't write o.gen\n"},
+      {{"-G", "--g", "in.gen", "--s", "in.sample", "--ped", "o.ped", "--map", "o.map"},
+       "Can't write o.map\n"},
+      {{"-M", "--g", "in.gen", "--s", "in.sample", "--og", "o.gen", "--os", "o.sample"},
+       "Can't write o.gen\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.args[0]);
+    temp_dir d;
+    d.write("in.gen", gen);
+    d.write("in.sample", sample);
+    d.write("in.strand", "1001 +\n");
+    run_options opt;
+    opt.file_size = 4096;
+    run_result res = run_trevlin(d.path(), r.args, opt);
+    EXPECT_EQ(res.status, 1) << res.out;
+    EXPECT_NE(res.out.find(r.message), std::string::npos) << res.out;
+  }
+}
+
 // Feeds a named pipe once, from a thread, while the tool runs.
 class pipe_feeder {
  public:
