@@ -252,9 +252,9 @@ inline bool copy_triples(std::string_view rest, long long samples, const std::ve
                          bool write, const threshold_test* test, std::vector<char>& triples,
                          std::string& buf, long long& missing) {
   probability_reader r(rest);
-  // Each triple takes up to 400 characters and a blank a value.
+  // Each value takes up to kProbabilityMax characters and a blank.
   char* e = triples.data();
-  const char* const last_room = triples.data() + triples.size() - 3 * 401;
+  const char* const last_room = triples.data() + triples.size() - 3 * (kProbabilityMax + 1);
   for (long long i = 0; i < samples; ++i) {
     probability t[3];
     unsigned d[3];
