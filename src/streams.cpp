@@ -103,36 +103,70 @@ namespace {
 bool log_created = false;  // the front end truncated the log: it is the run's
 bool log_failed = false;
 
+// Opens the log for appending without waiting on a named pipe that has no
+// reader (ENXIO), then lets writes wait as usual. -1 with errno on failure.
+int open_log_append(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Writes all of text; false on any failure (a gone reader gives EPIPE, as
+// SIGPIPE is ignored).
+bool write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
 // Appends text to the log after its run_log has closed (the last messages).
 void append_to_log(std::string_view text) {
   if (!log_created || log_failed) return;
-  std::ofstream f(log_file, std::ios::out | std::ios::app);
-  f.write(text.data(), static_cast<std::streamsize>(text.size()));
-  f.close();
-  if (f.fail()) log_failed = true;
+  int fd = open_log_append(log_file);
+  if (fd < 0 || !write_all(fd, text)) log_failed = true;
+  if (fd >= 0 && ::close(fd) != 0) log_failed = true;
 }
 
 }  // namespace
 
 bool run_log::open_truncate() {
   path_ = log_file;
-  file_.open(path_, std::ios::out | std::ios::trunc);
-  log_created = file_.is_open();
-  return file_.is_open();
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  log_created = fd_ >= 0;
+  return fd_ >= 0;
 }
 
 bool run_log::open_append() {
   path_ = log_file;
-  file_.open(path_, std::ios::out | std::ios::app);
-  if (file_.is_open()) return true;
+  fd_ = open_log_append(path_);
+  if (fd_ >= 0) return true;
+  if (errno == ENXIO) {  // a named pipe with no reader left
+    log_failed = true;
+    return true;
+  }
   out("Can't open log file: " + path_ + "\n", true);
   return false;
 }
 
+void run_log::flush_buffer() {
+  if (fd_ >= 0 && !buffer_.empty() && !log_failed && !write_all(fd_, buffer_)) log_failed = true;
+  buffer_.clear();
+}
+
 void run_log::close() {
-  if (!file_.is_open()) return;
-  file_.close();  // a failed write or close leaves the stream failed
-  if (file_.fail()) log_failed = true;
+  if (fd_ < 0) return;
+  flush_buffer();
+  if (::close(fd_) != 0) log_failed = true;
+  fd_ = -1;
 }
 
 void run_log::out(std::string_view text, bool flush) {
@@ -142,9 +176,10 @@ void run_log::out(std::string_view text, bool flush) {
 }
 
 void run_log::log(std::string_view text, bool flush) {
-  if (!file_.is_open()) return;
-  file_.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (flush) file_.flush();
+  if (fd_ < 0) return;
+  if (buffer_.size() + text.size() > kBuffer) flush_buffer();
+  buffer_.append(text.data(), text.size());
+  if (flush || buffer_.size() >= kBuffer) flush_buffer();
 }
 
 void run_log::both(std::string_view text, bool flush) {

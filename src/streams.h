@@ -37,10 +37,13 @@ class run_log {
   run_log& operator=(const run_log&) = delete;
 
   // Opens log_file for writing, truncating it. False when it cannot be opened;
-  // the caller prints the message.
+  // the caller prints the message. A named pipe is waited for until it has a
+  // reader, as a shell's redirection would.
   bool open_truncate();
   // Opens log_file for appending, as every mode does first. On failure prints
-  // "Can't open log file: PATH" to standard output and returns false.
+  // "Can't open log file: PATH" to standard output and returns false. Never
+  // waits: a named pipe whose reader has gone counts as a failed log write,
+  // and the run goes on without the log.
   bool open_append();
   // Closes the log; a write that failed on the way is remembered.
   void close();
@@ -54,8 +57,13 @@ class run_log {
   const std::string& path() const { return path_; }
 
  private:
-  std::ofstream file_;
+  // Hands the buffer to the file; a failure is remembered and ends writing.
+  void flush_buffer();
+
+  int fd_ = -1;
+  std::string buffer_;  // bytes not yet written, up to kBuffer
   std::string path_;
+  static constexpr size_t kBuffer = 8192;
 };
 
 // The end of every run, in main: when the log or standard output could not be

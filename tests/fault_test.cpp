@@ -292,6 +292,46 @@ TEST(Fault, LogOrStandardOutputCannotBeWritten) {
   }
 }
 
+// A log that is a named pipe whose reader reads the first line and goes: the
+// mode's own open of the log must not wait for a reader that never comes. The
+// GEN input is a named pipe fed only once the reader has gone, so the mode
+// meets a gone reader whether it opened the log before or after.
+TEST(Fault, LogReaderGoes) {
+  temp_dir ref, d;
+  write_inputs(ref, false);
+  write_inputs(d, false);
+  const words args = {"-O", "--g", "g", "--strand", "strand", "--og", "o.gen", "--log", "lg"};
+  ASSERT_EQ(run_trevlin(ref.path(), {"-O", "--g", "in.gen", "--strand", "strand", "--og", "o.gen"}).status, 0);
+  ASSERT_EQ(mkfifo(d.file("lg").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(d.file("g").c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    int fd = open(d.file("lg").c_str(), O_RDONLY);
+    char c = 0;
+    while (fd >= 0 && c != '\n' && read(fd, &c, 1) == 1) {
+    }
+    if (fd >= 0) close(fd);
+    fd = open(d.file("g").c_str(), O_WRONLY);
+    if (fd >= 0 && write(fd, kGen.data(), kGen.size()) < 0) {
+    }
+    if (fd >= 0) close(fd);
+    done = true;
+  });
+  run_result r = run_trevlin(d.path(), args, 20);
+  // Opens still waiting for the other end (the run ended early) are let go.
+  while (!done) {
+    int fd = open(d.file("lg").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    fd = open(d.file("g").c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    usleep(1000);
+  }
+  reader.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(ends_with(r.out, "Can't write lg\n")) << r.out;
+  EXPECT_EQ(d.read("o.gen"), ref.read("o.gen"));
+}
+
 #if !defined(__SANITIZE_ADDRESS__)
 // Memory that runs out outside the genotype store ends the run with a
 // message, never an abort.
