@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -408,6 +409,7 @@ struct checked_gzip_decompressor {
       g.z.avail_out = static_cast<uInt>(n - got);
       int ret = inflate(&g.z, Z_NO_FLUSH);
       got = n - static_cast<std::streamsize>(g.z.avail_out);
+      if (ret == Z_MEM_ERROR) throw std::bad_alloc();  // its window, allocated on first use
       if (ret == Z_STREAM_END)
         g.in_member = false;
       else if (ret != Z_OK && ret != Z_BUF_ERROR)
@@ -575,6 +577,8 @@ long line_reader::read_some(char* dst, size_t n) {
       avail = std::min<std::streamsize>(avail, static_cast<std::streamsize>(n - got));
       got += static_cast<long>(sb->sgetn(dst + got, avail));
     }
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception&) {
     error_ = "Damaged gzip file: " + name_ + "\n";
   }
@@ -680,14 +684,43 @@ bool line_reader::seek(uint64_t offset) {
 
 // ---- text_writer ----
 
+// The compressor is driven by hand rather than through a stream chain: a
+// chain that runs out of memory half-way through being built closes the
+// compressor onto a sink that is not there yet.
 struct text_writer::chain_state {
-  bio::filtering_ostream out;
   std::shared_ptr<fd_status> st = std::make_shared<fd_status>();
+  std::optional<bio::gzip_compressor> gzip;  // none for plain text
+  std::string staged;  // compressed bytes for the file, reserved at kChainBuffer
+  void drain() {
+    checked_sink{st}.write(staged.data(), static_cast<std::streamsize>(staged.size()));
+    staged.clear();
+  }
+  // The compressor's sink: its small writes (down to single bytes of the
+  // trailer) meet the file in blocks, with no allocation once open.
+  struct sink {
+    typedef char char_type;
+    typedef bio::sink_tag category;
+    chain_state* chain;
+    std::streamsize write(const char* s, std::streamsize n) {
+      std::string& staged = chain->staged;
+      const size_t k = static_cast<size_t>(n);
+      if (staged.size() + k > staged.capacity()) chain->drain();
+      if (k >= staged.capacity())
+        checked_sink{chain->st}.write(s, n);
+      else
+        staged.append(s, k);
+      return n;
+    }
+  };
 };
+
 
 text_writer::text_writer() = default;
 text_writer::~text_writer() {
-  if (open_) close();
+  try {
+    if (open_) close();
+  } catch (...) {  // already unwinding from a failed allocation
+  }
 }
 
 bool text_writer::open(const std::string& name, bool compressed) {
@@ -700,13 +733,18 @@ bool text_writer::open(const std::string& name, bool compressed) {
     error_ = "Can't open " + name + "\n";
     return false;
   }
-  chain_ = std::make_unique<chain_state>();
+  try {
+    chain_ = std::make_unique<chain_state>();
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
   chain_->st->fd = fd;
   // Plain text goes from our buffer straight to the file.
   plain_ = !compressed;
   if (!plain_) {
-    chain_->out.push(bio::gzip_compressor(output_gzip_params(), 4096));
-    chain_->out.push(checked_sink{chain_->st}, kChainBuffer);
+    chain_->gzip.emplace(output_gzip_params(), 4096);
+    chain_->staged.reserve(kChainBuffer);
   }
   buf_.reserve(kFlushAt + (kFlushAt >> 2));
   open_ = true;
@@ -721,8 +759,11 @@ void text_writer::flush_buffer() {
     buf_.clear();
     return;
   }
+  chain_state::sink sink{chain_.get()};
   try {
-    chain_->out.rdbuf()->sputn(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+    chain_->gzip->write(sink, buf_.data(), static_cast<std::streamsize>(buf_.size()));
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception&) {
     if (!chain_->st->error) chain_->st->error = EIO;
   }
@@ -732,15 +773,20 @@ void text_writer::flush_buffer() {
 bool text_writer::close() {
   if (!open_) return error_.empty();
   open_ = false;
-  flush_buffer();
   bool ok = true;
-  if (!plain_) {
-    try {
-      chain_->out.reset();  // writes the gzip trailer; errors land in st->error
-    } catch (const std::exception&) {
-      ok = false;
+  try {
+    flush_buffer();
+    if (!plain_) {
+      chain_state::sink sink{chain_.get()};
+      chain_->gzip->close(sink, std::ios_base::out);  // ends the member: the trailer
+      chain_->drain();
     }
-    if (chain_->out.bad()) ok = false;
+  } catch (const std::bad_alloc&) {
+    ::close(chain_->st->fd);
+    chain_.reset();
+    throw;
+  } catch (const std::exception&) {
+    ok = false;
   }
   if (chain_->st->error) ok = false;
   if (::close(chain_->st->fd) != 0) ok = false;

@@ -6,11 +6,13 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include "gen_to_ped.h"
 #include "merge.h"
@@ -507,7 +509,39 @@ int dispatch(option_values& v) {
 }  // namespace
 
 #ifndef TREVLIN_NO_MAIN
+namespace {
+
+bool stdout_ready = false;  // std::cout is set up; before, it must be bypassed
+
+[[noreturn]] void not_enough_memory_by_hand() {
+  static const char kMessage[] = "Not enough memory\n";
+  if (write(1, kMessage, sizeof kMessage - 1) < 0) {
+  }
+  _exit(1);
+}
+
+// Memory so short that not even the exception for it could be made ends the
+// run here, as a failed allocation does anywhere else. Any other fault keeps
+// the abort.
+[[noreturn]] void on_terminate() {
+  bool memory = true;
+  if (std::exception_ptr e = std::current_exception()) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::bad_alloc&) {
+    } catch (...) {
+      memory = false;
+    }
+  }
+  if (!memory) std::abort();
+  if (!stdout_ready) not_enough_memory_by_hand();
+  _exit(finish_run(out_of_memory()));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  std::set_terminate(on_terminate);
   // A closed standard descriptor would be taken by the next file opened (the
   // log included), and messages meant for the terminal would land in it.
   for (int fd = 0; fd <= 2; ++fd)
@@ -518,7 +552,13 @@ int main(int argc, char** argv) {
   // A file-size limit makes the write fail and the run say so, instead of a kill
   // that leaves a file cut mid-line without a word.
   signal(SIGXFSZ, SIG_IGN);
-  std::ios::sync_with_stdio(false);
+  try {
+    std::ios::sync_with_stdio(false);
+  } catch (const std::bad_alloc&) {
+    // Standard output may be left half set up: nothing may be flushed through it.
+    not_enough_memory_by_hand();
+  }
+  stdout_ready = true;
   int status;
   try {
     status = run(argc, argv);

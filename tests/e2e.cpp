@@ -73,6 +73,15 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
                        const run_options& opt) {
   using to = run_options::stdout_to;
   run_result r;
+  // Built before the fork: the child only sets up descriptors and limits.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("trevlin"));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  for (const std::string& e : opt.env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
   int out_pipe[2], err_pipe[2], gone[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(gone) != 0) return r;
   pid_t pid = fork();
@@ -99,12 +108,8 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
       struct rlimit cap = {opt.file_size, opt.file_size};
       setrlimit(RLIMIT_FSIZE, &cap);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("trevlin"));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     alarm(static_cast<unsigned>(opt.timeout_s));
-    execv(TREVLIN_BIN, argv.data());
+    execve(TREVLIN_BIN, argv.data(), envp.data());
     _exit(127);
   }
   close(out_pipe[1]);

@@ -40,6 +40,7 @@ struct run_options {
   unsigned long address_space = 0;  // bytes; 0: no cap
   unsigned long file_size = 0;      // bytes any file may reach; 0: no cap
   int timeout_s = 120;
+  std::vector<std::string> env;  // NAME=VALUE added to the child's environment
 };
 
 // Runs the tool in dir with these words after the program name, which is

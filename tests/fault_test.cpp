@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -348,6 +349,55 @@ TEST(Fault, MemoryRunsOut) {
   EXPECT_TRUE(ends_with(r.out, "Snp_id...\nNot enough memory\n")) << r.out;
   EXPECT_TRUE(ends_with(d.read("trevlin.log"), "Snp_id...\nNot enough memory\n"));
   EXPECT_EQ(r.err, "");
+}
+#endif
+
+#ifdef FAIL_ALLOC_LIB
+// Every allocation of a run in turn fails: once, or for good from there on as
+// when memory has truly run out. The run either gets over it and writes what
+// it always does, or ends with the memory message; never a signal, never
+// another message.
+TEST(Fault, EveryAllocationFails) {
+  std::vector<words> runs;
+  for (const char* z : {"", ".gz"})
+    for (char mode : {'S', 'P', 'G', 'M', 'O'}) runs.push_back(mode_words(mode, 0, std::string("out") + z, z));
+  runs.push_back({"-U", "--s", "in.sample.gz"});
+  const std::string preload = std::string("LD_PRELOAD=") + FAIL_ALLOC_LIB;
+  for (const words& args : runs) {
+    temp_dir d;
+    write_inputs(d, false);
+    write_inputs(d, true);
+    run_options opt;
+    opt.env = {preload, "TREVLIN_FAIL_ALLOC=0"};
+    run_result ref = run_trevlin(d.path(), args, opt);
+    ASSERT_EQ(ref.status, 0) << echo_line(args);
+    const std::string ref_out = d.read("out");
+    const long total = std::atol(ref.err.substr(ref.err.find(": ") + 2).c_str());
+    ASSERT_GT(total, 10) << ref.err;
+    for (const char* all : {"0", "1"}) {
+      for (long n = 1; n <= total; ++n) {
+        SCOPED_TRACE(std::string("allocation ") + std::to_string(n) + (*all == '1' ? " on" : "") + ": " +
+                     echo_line(args));
+        opt.env = {preload, "TREVLIN_FAIL_ALLOC=" + std::to_string(n), std::string("TREVLIN_FAIL_ALLOC_ALL=") + all};
+        unlink(d.file("trevlin.log").c_str());
+        unlink(d.file("out").c_str());
+        run_result r = run_trevlin(d.path(), args, opt);
+        EXPECT_EQ(r.err, "");
+        if (r.status == 0) {
+          EXPECT_EQ(r.out, ref.out);
+          EXPECT_EQ(d.read("out"), ref_out);
+          continue;
+        }
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(ends_with(r.out, "Not enough memory\n")) << r.out;
+        const std::string log = d.read("trevlin.log");
+        if (!log.empty()) {
+          EXPECT_TRUE(ends_with(log, "Not enough memory\n")) << log;
+        }
+        if (HasFailure()) return;
+      }
+    }
+  }
 }
 #endif
 
