@@ -84,6 +84,7 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
   envp.push_back(nullptr);
   int out_pipe[2], err_pipe[2], gone[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(gone) != 0) return r;
+  close(gone[0]);  // its reader is gone before the child can write: no process holds it
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
@@ -94,7 +95,6 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
     int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, 0);
     close(devnull);
-    close(gone[0]);  // its reader is gone before the tool writes
     if (opt.out == to::dev_full) dup2(open("/dev/full", O_WRONLY), 1);
     if (opt.out == to::gone_reader) dup2(gone[1], 1);
     if (opt.out == to::closed) close(1);
@@ -114,7 +114,6 @@ run_result run_trevlin(const std::string& dir, const std::vector<std::string>& a
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  close(gone[0]);
   close(gone[1]);
   struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   int open_fds = 2;
