@@ -714,7 +714,6 @@ struct text_writer::chain_state {
   };
 };
 
-
 text_writer::text_writer() = default;
 text_writer::~text_writer() {
   try {

@@ -224,7 +224,7 @@ class text_writer {
   std::string error_;
   std::string buf_;
   bool open_ = false;
-  bool plain_ = false;  // written to the file itself, without the chain
+  bool plain_ = false;  // written to the file itself, without the compressor
   uint64_t flushes_ = 0;
 };
 
