@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -293,6 +294,19 @@ TEST(Fault, LogOrStandardOutputCannotBeWritten) {
   }
 }
 
+// A thread of the test may still wait in open() on a named pipe when the run
+// ended before opening its end: opens each other end briefly until it is done.
+// Each pipe goes with the flags that open its other end.
+void let_go(const std::atomic<bool>& done, const std::vector<std::pair<std::string, int>>& pipes) {
+  while (!done) {
+    for (const auto& p : pipes) {
+      int fd = open(p.first.c_str(), p.second | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    }
+    usleep(1000);
+  }
+}
+
 // A log that is a named pipe whose reader reads the first line and goes: the
 // mode's own open of the log must not wait for a reader that never comes. The
 // GEN input is a named pipe fed only once the reader has gone, so the mode
@@ -319,14 +333,7 @@ TEST(Fault, LogReaderGoes) {
     done = true;
   });
   run_result r = run_trevlin(d.path(), args, 20);
-  // Opens still waiting for the other end (the run ended early) are let go.
-  while (!done) {
-    int fd = open(d.file("lg").c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) close(fd);
-    fd = open(d.file("g").c_str(), O_RDONLY | O_NONBLOCK);
-    if (fd >= 0) close(fd);
-    usleep(1000);
-  }
+  let_go(done, {{d.file("lg"), O_WRONLY}, {d.file("g"), O_RDONLY}});
   reader.join();
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(ends_with(r.out, "Can't write lg\n")) << r.out;
@@ -526,12 +533,7 @@ TEST(Fault, MergeInputWrittenOverBetweenPasses) {
                       "--og", "m.gen", "--os", "m.sample"};
   run_result r = run_trevlin(d.path(), args, 20);
   ended = true;
-  // A reader still waiting for a writer (the run ended without one) is let go.
-  while (!done) {
-    int fd = open(d.file("m.gen").c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) close(fd);
-    usleep(1000);
-  }
+  let_go(done, {{d.file("m.gen"), O_WRONLY}});
   writer.join();
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(ends_with(r.out, "File changed while it was read: in2.gen\n")) << r.out;
