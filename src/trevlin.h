@@ -1,4 +1,4 @@
-// The front end's pure pieces: option values, the parse, output names, help.
+// The front end's pure pieces: option values, the parse, help.
 #pragma once
 
 #include <string>
@@ -31,16 +31,6 @@ enum class parse_status { ok, unknown_word, missing_value, invalid_value };
 // failure, bad_word is the offending word; for invalid_value, a number
 // option and its value ("--start 33,000,000").
 parse_status parse_options(int argc, char** argv, option_values& v, std::string& bad_word);
-
-// The input name with suffix inserted before its first ".gz", else appended.
-std::string default_output_name(const std::string& input, const std::string& suffix);
-// Appends ".gz" unless the name already contains it.
-std::string force_gz(const std::string& name);
-
-// Merged output names from the first n GEN names (and, for the SAMPLE name,
-// the n SAMPLE names after them).
-std::string default_gen_output_file(int n, std::vector<std::string>& files);
-std::string default_gen_output_sample_file(int n, std::vector<std::string>& files);
 
 // Prints the help for one topic ("all", "subset", ...); other words print nothing.
 void usage(std::string topic);
