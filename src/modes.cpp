@@ -149,20 +149,19 @@ void update_usage() {
 using V = option_values;
 
 // The checks run in this order; the first that fails ends the run.
-bool check_subset(V& v, run_log& log) {
+check_status check_subset(V& v, run_log& log) {
   if (v.gen_file.empty()) {
-    usage("subset");
-    return false;
+    return check_status::help;
   }
   if (!v.range_given && !v.inclusion_given && !v.sample_subset && !v.exclusion_given &&
       !v.missing_given) {
     log.both("No subset defined.\n");
-    return false;
+    return check_status::failed;
   }
   if (v.sample_subset) {
     if ((v.sample_id_file.empty() && v.sample_excl_file.empty()) || v.sample_file.empty()) {
       log.both("Sample subsets require:\n\tsample_id_file or sample_excl_file\n\tgen_sample_file\n");
-      return false;
+      return check_status::failed;
     }
     if (v.out_sample.empty()) v.out_sample = default_output_name(v.sample_file, ".subset");
   }
@@ -173,15 +172,14 @@ bool check_subset(V& v, run_log& log) {
   }
   if (v.missing_given && v.threshold == -1.0) {
     log.out("Subset. For missingness SNP exclusions must define calling threshold (--threshold).\n");
-    return false;
+    return check_status::failed;
   }
-  return true;
+  return check_status::ready;
 }
 
-bool check_ped_to_gen(V& v, run_log&) {
+check_status check_ped_to_gen(V& v, run_log&) {
   if (v.ped_file.empty() || v.map_file.empty()) {
-    usage("ped_to_gen");
-    return false;
+    return check_status::help;
   }
   if (v.out_gen.empty()) v.out_gen = default_output_name(v.ped_file, ".gen");
   if (v.out_sample.empty()) v.out_sample = default_output_name(v.ped_file, ".sample");
@@ -189,13 +187,12 @@ bool check_ped_to_gen(V& v, run_log&) {
     v.out_gen = force_gz(v.out_gen);
     v.out_sample = force_gz(v.out_sample);
   }
-  return true;
+  return check_status::ready;
 }
 
-bool check_gen_to_ped(V& v, run_log&) {
+check_status check_gen_to_ped(V& v, run_log&) {
   if (v.gen_file.empty() || v.sample_file.empty()) {
-    usage("gen_to_ped");
-    return false;
+    return check_status::help;
   }
   if (v.ped_file.empty()) v.ped_file = default_output_name(v.gen_file, ".ped");
   if (v.map_file.empty()) v.map_file = default_output_name(v.gen_file, ".map");
@@ -204,41 +201,40 @@ bool check_gen_to_ped(V& v, run_log&) {
     v.map_file = force_gz(v.map_file);
   }
   if (v.threshold < 0.0) v.threshold = 0.9;
-  return true;
+  return check_status::ready;
 }
 
-bool check_merge(V& v, run_log& log) {
+check_status check_merge(V& v, run_log& log) {
   if (v.gen_list.empty()) {
     log.both("No GEN files defined.\n");
-    return false;
+    return check_status::failed;
   }
   if (v.sample_list.empty()) {
     log.both("No SAMPLE files defined.\n");
-    return false;
+    return check_status::failed;
   }
   if (v.gen_list.size() != v.sample_list.size()) {
     log.both("Different number of GEN and SAMPLE files defined.\n");
-    return false;
+    return check_status::failed;
   }
   int n = static_cast<int>(v.gen_list.size());
   if (v.out_gen.empty()) v.out_gen = default_gen_output_file(n, v.files);
   if (v.out_sample.empty()) v.out_sample = default_gen_output_sample_file(n, v.files);
   if (v.threshold < 0.0) v.threshold = 2.0;
-  return true;
+  return check_status::ready;
 }
 
-bool check_orient(V& v, run_log&) {
+check_status check_orient(V& v, run_log&) {
   if (v.gen_file.empty() || v.strand_file.empty()) {
-    usage("orient");
-    return false;
+    return check_status::help;
   }
   // The ".gz" that a compressed GEN input asks for is added by -O itself.
   if (v.out_gen.empty()) v.out_gen = default_output_name(v.gen_file, ".orient");
-  return true;
+  return check_status::ready;
 }
 
 // -U takes whatever it is given.
-bool no_checks(V&, run_log&) { return true; }
+check_status no_checks(V&, run_log&) { return check_status::ready; }
 
 }  // namespace
 

@@ -4,9 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "trevlin.h"
+#include "options.h"
 
 class run_log;
+
+// What the checks of a mode leave: values ready for the call, a failure
+// whose message is written, or a required name missing, for which the front
+// end prints the mode's help topic.
+enum class check_status { ready, failed, help };
 
 struct mode_row {
   const char* flag;               // the word that selects the mode ("-S")
@@ -14,9 +19,8 @@ struct mode_row {
   const char* topic;              // its help topic ("subset")
   void (*help)();                 // prints its help section
   bool in_full_help;              // its section is part of the topic "all"
-  // Checks the mode's values and fills its default output names; false when
-  // a check failed, its message written.
-  bool (*check)(option_values& v, run_log& log);
+  // Checks the mode's values and fills its default output names.
+  check_status (*check)(option_values& v, run_log& log);
   // The files the mode reads and writes, as its own function names them (the
   // outputs once the check has filled them); an empty name is not given.
   std::vector<std::string> (*inputs)(const option_values& v);

@@ -259,9 +259,16 @@ bool log_is_an_input(const option_values& v, const std::vector<const mode_row*>&
     log.both("Can only do one of -S,-U,-P,-G,-M,-O in a single run.\n");
     return 1;
   }
-  if (!modes[0]->check(v, log)) return 1;
+  const mode_row& mode = *modes[0];
+  switch (mode.check(v, log)) {
+    case check_status::ready: break;
+    case check_status::failed: return 1;
+    case check_status::help:
+      usage(mode.topic);
+      return 1;
+  }
   log.close();
-  return modes[0]->call(v);
+  return mode.call(v);
 }
 
 }  // namespace

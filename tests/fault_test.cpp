@@ -19,6 +19,7 @@
 #include "e2e.h"
 #include "modes.h"
 #include "streams.h"
+#include "trevlin.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ std::vector<std::string> files_of(const words& args, bool outputs) {
   EXPECT_EQ(parse_options(static_cast<int>(argv.size()), argv.data(), v, bad), parse_status::ok);
   const mode_row* m = find_mode(args[0]);
   run_log quiet;  // the checks pass, and print nothing
-  EXPECT_TRUE(m && m->check(v, quiet)) << echo_line(args);
+  EXPECT_TRUE(m && m->check(v, quiet) == check_status::ready) << echo_line(args);
   std::vector<std::string> names = m ? (outputs ? m->outputs(v) : m->inputs(v)) : words{};
   names.erase(std::remove(names.begin(), names.end(), ""), names.end());
   return names;
