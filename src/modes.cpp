@@ -148,11 +148,9 @@ void update_usage() {
 
 using V = option_values;
 
-// The checks run in this order; the first that fails ends the run.
+// A mode's checks run in the order written; the first that fails ends the run.
 check_status check_subset(V& v, run_log& log) {
-  if (v.gen_file.empty()) {
-    return check_status::help;
-  }
+  if (v.gen_file.empty()) return check_status::help;
   if (!v.range_given && !v.inclusion_given && !v.sample_subset && !v.exclusion_given &&
       !v.missing_given) {
     log.both("No subset defined.\n");
@@ -178,9 +176,7 @@ check_status check_subset(V& v, run_log& log) {
 }
 
 check_status check_ped_to_gen(V& v, run_log&) {
-  if (v.ped_file.empty() || v.map_file.empty()) {
-    return check_status::help;
-  }
+  if (v.ped_file.empty() || v.map_file.empty()) return check_status::help;
   if (v.out_gen.empty()) v.out_gen = default_output_name(v.ped_file, ".gen");
   if (v.out_sample.empty()) v.out_sample = default_output_name(v.ped_file, ".sample");
   if (is_gzip_name(v.ped_file)) {
@@ -191,9 +187,7 @@ check_status check_ped_to_gen(V& v, run_log&) {
 }
 
 check_status check_gen_to_ped(V& v, run_log&) {
-  if (v.gen_file.empty() || v.sample_file.empty()) {
-    return check_status::help;
-  }
+  if (v.gen_file.empty() || v.sample_file.empty()) return check_status::help;
   if (v.ped_file.empty()) v.ped_file = default_output_name(v.gen_file, ".ped");
   if (v.map_file.empty()) v.map_file = default_output_name(v.gen_file, ".map");
   if (is_gzip_name(v.gen_file)) {
@@ -225,9 +219,7 @@ check_status check_merge(V& v, run_log& log) {
 }
 
 check_status check_orient(V& v, run_log&) {
-  if (v.gen_file.empty() || v.strand_file.empty()) {
-    return check_status::help;
-  }
+  if (v.gen_file.empty() || v.strand_file.empty()) return check_status::help;
   // The ".gz" that a compressed GEN input asks for is added by -O itself.
   if (v.out_gen.empty()) v.out_gen = default_output_name(v.gen_file, ".orient");
   return check_status::ready;
@@ -275,7 +267,7 @@ const mode_row mode_table[] = {
      [](const V& v) { return orient_inputs(v.gen_file, v.strand_file); },
      [](const V& v) { return std::vector<std::string>{orient_output(v.gen_file, v.out_gen)}; },
      [](V& v) { return orient_to_strand(v.gen_file, v.strand_file, v.out_gen, v.excl, v.order); }},
-    // Not in the full help: it only prints a file.
+    // The full help leaves -U out.
     {"-U", &V::mode_U, "update", update_usage, false, no_checks,
      [](const V& v) { return std::vector<std::string>{v.sample_file}; },
      [](const V&) { return std::vector<std::string>{}; },
