@@ -175,25 +175,27 @@ check_status check_subset(V& v, run_log& log) {
   return check_status::ready;
 }
 
+// Two outputs named after the main input unless given, and compressed when
+// it is, their names saying so.
+void name_outputs(const std::string& input, std::string& a, const char* a_suffix, std::string& b,
+                  const char* b_suffix) {
+  if (a.empty()) a = default_output_name(input, a_suffix);
+  if (b.empty()) b = default_output_name(input, b_suffix);
+  if (is_gzip_name(input)) {
+    a = force_gz(a);
+    b = force_gz(b);
+  }
+}
+
 check_status check_ped_to_gen(V& v, run_log&) {
   if (v.ped_file.empty() || v.map_file.empty()) return check_status::help;
-  if (v.out_gen.empty()) v.out_gen = default_output_name(v.ped_file, ".gen");
-  if (v.out_sample.empty()) v.out_sample = default_output_name(v.ped_file, ".sample");
-  if (is_gzip_name(v.ped_file)) {
-    v.out_gen = force_gz(v.out_gen);
-    v.out_sample = force_gz(v.out_sample);
-  }
+  name_outputs(v.ped_file, v.out_gen, ".gen", v.out_sample, ".sample");
   return check_status::ready;
 }
 
 check_status check_gen_to_ped(V& v, run_log&) {
   if (v.gen_file.empty() || v.sample_file.empty()) return check_status::help;
-  if (v.ped_file.empty()) v.ped_file = default_output_name(v.gen_file, ".ped");
-  if (v.map_file.empty()) v.map_file = default_output_name(v.gen_file, ".map");
-  if (is_gzip_name(v.gen_file)) {
-    v.ped_file = force_gz(v.ped_file);
-    v.map_file = force_gz(v.map_file);
-  }
+  name_outputs(v.gen_file, v.ped_file, ".ped", v.map_file, ".map");
   if (v.threshold < 0.0) v.threshold = 0.9;
   return check_status::ready;
 }
