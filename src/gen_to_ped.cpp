@@ -344,12 +344,13 @@ bool write_ped(run_log& log, const std::string& name, bool gz, const std::vector
   return close_output(log, out);
 }
 
-int run(run_log& log, const std::string& gen_file, const std::string& sample_file,
-        const std::string& ped_file, const std::string& map_file,
-        const std::string& phenotype_column, const std::string& sex_column, double threshold,
-        bool alleles) {
-  if (!check_inputs(log, {gen_file, sample_file})) return 1;
-  if (!check_outputs(log, {ped_file, map_file}, {gen_file, sample_file})) return 1;
+int convert_to_ped(run_log& log, const std::string& gen_file, const std::string& sample_file,
+                   const std::string& ped_file, const std::string& map_file,
+                   const std::string& phenotype_column, const std::string& sex_column,
+                   double threshold, bool alleles) {
+  const std::vector<std::string> inputs = gen_to_ped_inputs(gen_file, sample_file);
+  if (!check_inputs(log, inputs)) return 1;
+  if (!check_outputs(log, gen_to_ped_outputs(ped_file, map_file), inputs)) return 1;
 
   log.both("Count SNPs and samples...\n");
   line_reader gen;
@@ -386,8 +387,8 @@ int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_fi
                double threshold, bool alleles) {
   run_log log;
   if (!log.open_append()) return 1;
-  int status = run(log, gen_file, sample_file, ped_file, map_file, phenotype_column, sex_column,
-                   threshold, alleles);
+  int status = convert_to_ped(log, gen_file, sample_file, ped_file, map_file, phenotype_column,
+                              sex_column, threshold, alleles);
   log.close();
   return status;
 }

@@ -1,6 +1,17 @@
 // -G: convert GEN/SAMPLE to PED/MAP, calling genotypes with a threshold.
 #pragma once
 #include <string>
+#include <vector>
+
+// The files -G reads, and those it writes, each in the order it checks them.
+inline std::vector<std::string> gen_to_ped_inputs(const std::string& gen_file,
+                                                  const std::string& sample_file) {
+  return {gen_file, sample_file};
+}
+inline std::vector<std::string> gen_to_ped_outputs(const std::string& ped_file,
+                                                   const std::string& map_file) {
+  return {ped_file, map_file};
+}
 
 // Writes the MAP file then the PED file. Returns 0, or 1 on a failure it reports.
 int gen_to_ped(std::string gen_file, std::string sample_file, std::string ped_file,

@@ -625,12 +625,12 @@ bool write_merged_samples(run_log& log, const std::string& out_sample, const mer
   return close_output(log, out);
 }
 
-int run(run_log& log, const std::vector<std::string>& files, const std::string& out_gen,
-        const std::string& out_sample, double threshold) {
+int merge_pairs(run_log& log, const std::vector<std::string>& files, const std::string& out_gen,
+                const std::string& out_sample, double threshold) {
   const size_t k = files.size() / 2;
   // Nothing is created before every input is known to open.
   if (!check_inputs(log, files)) return 1;
-  if (!check_outputs(log, {out_gen, out_sample}, files)) return 1;
+  if (!check_outputs(log, merge_outputs(out_gen, out_sample), files)) return 1;
 
   log.both("Organise Samples...\n");
   merged_samples ms;
@@ -660,7 +660,7 @@ int merge(std::vector<std::string>& files, std::string out_gen, std::string out_
           double threshold) {
   run_log log;
   if (!log.open_append()) return 1;
-  int status = run(log, files, out_gen, out_sample, threshold);
+  int status = merge_pairs(log, files, out_gen, out_sample, threshold);
   log.close();
   return status;
 }

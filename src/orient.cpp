@@ -263,15 +263,19 @@ bool orient_gen_file(run_log& log, const std::string& gen_file, const std::strin
 
 }  // namespace
 
+std::string orient_output(const std::string& gen_file, const std::string& out_gen) {
+  // A compressed GEN input gets a compressed output, and the name says so.
+  return !is_gzip_name(out_gen) && is_gzip_name(gen_file) ? out_gen + ".gz" : out_gen;
+}
+
 int orient_to_strand(std::string gen_file, std::string strand_file, std::string out_gen,
                      bool excl, bool order) {
-  // A compressed GEN input gets a compressed output, and the name says so.
-  if (!is_gzip_name(out_gen) && is_gzip_name(gen_file)) out_gen += ".gz";
+  out_gen = orient_output(gen_file, out_gen);
 
   run_log log;
   if (!log.open_append()) return 1;
   // The output is truncated before the GEN input is read: never let it be one.
-  if (!check_outputs(log, {out_gen}, {gen_file, strand_file})) return 1;
+  if (!check_outputs(log, {out_gen}, orient_inputs(gen_file, strand_file))) return 1;
 
   log.both("Processing strand file...\n");
   strand_table table;

@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,14 +30,6 @@ constexpr char kHomOther[3] = {'0', '0', '1'};  // both alleles equal, not allel
 constexpr char kMissing[3] = {'?', '?', '?'};
 
 using group_map = std::map<std::string, std::vector<int64_t>, std::less<>>;
-
-
-template <typename T>
-std::string toString(const T& t) {
-  std::ostringstream s;
-  s << t;
-  return s.str();
-}
 
 // Each non-blank line: chromosome, SNP name, distance, position, then
 // optionally two allele characters ("A G" or "AG"); only the first two
@@ -234,7 +225,7 @@ bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
 // The phenotype text goes into the name verbatim, but a '/' would put the
 // file into another directory.
 std::string group_file_name(const std::string& base, const std::string& phenotype) {
-  std::string t = toString(phenotype);
+  std::string t = phenotype;
   for (char& ch : t)
     if (ch == '/') ch = '_';
   size_t at = base.find(".gz");
@@ -402,13 +393,14 @@ bool write_groups(run_log& log, const std::vector<std::string>& inputs,
   return true;
 }
 
-int run(run_log& log, const std::string& ped_file, const std::string& map_file,
-        const std::string& out_gen, const std::string& out_sample, bool discrete_phenotype,
-        bool family, bool calvora1) {
+int convert_to_gen(run_log& log, const std::string& ped_file, const std::string& map_file,
+                   const std::string& out_gen, const std::string& out_sample,
+                   bool discrete_phenotype, bool family, bool calvora1) {
   const bool ped_gz = is_gzip_name(ped_file);
-  const std::vector<std::string> inputs = {ped_file, map_file};
+  const std::vector<std::string> inputs = ped_to_gen_inputs(ped_file, map_file);
   if (!check_inputs(log, inputs)) return 1;
-  if (!discrete_phenotype && !check_outputs(log, {out_sample, out_gen}, inputs)) return 1;
+  if (!discrete_phenotype && !check_outputs(log, ped_to_gen_outputs(out_gen, out_sample), inputs))
+    return 1;
 
   log.both("MAP...\n");
   std::vector<map_snp> snps;
@@ -444,8 +436,8 @@ int ped_to_gen(std::string ped_file, std::string map_file, std::string out_gen,
                std::string out_sample, bool discrete_phenotype, bool family, bool calvora1) {
   run_log log;
   if (!log.open_append()) return 1;
-  int status =
-      run(log, ped_file, map_file, out_gen, out_sample, discrete_phenotype, family, calvora1);
+  int status = convert_to_gen(log, ped_file, map_file, out_gen, out_sample, discrete_phenotype,
+                              family, calvora1);
   log.close();
   return status;
 }

@@ -83,11 +83,10 @@ struct snp_filter {
 // Every input is checked before anything is written; no output is created
 // when one is missing or would overwrite an input.
 bool check_files(run_log& log, const subset_files& f, bool sample_subset) {
-  std::vector<std::string> inputs = {f.gen, f.inclusion, f.sample_ids, f.sample_excl, f.exclusion};
-  if (sample_subset) inputs.push_back(f.sample);
-  std::vector<std::string> outputs = {f.out_gen};
-  if (sample_subset) outputs.push_back(f.out_sample);
-  return check_inputs(log, inputs) && check_outputs(log, outputs, inputs);
+  const std::vector<std::string> inputs = subset_inputs(
+      f.gen, f.inclusion, f.sample_ids, f.sample_excl, f.exclusion, f.sample, sample_subset);
+  return check_inputs(log, inputs) &&
+         check_outputs(log, subset_outputs(f.out_gen, f.out_sample, sample_subset), inputs);
 }
 
 // First pass: the number of samples, from the fields of the first non-blank

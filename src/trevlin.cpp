@@ -1,5 +1,5 @@
-// Front end: the option table and parse, the run sequence and log, the mode
-// checks, default output names, help texts and dispatch.
+// Front end: the option table and parse, the run sequence and log, help, and
+// the dispatch to the selected row of the mode table.
 #include "trevlin.h"
 
 #include <cerrno>
@@ -14,13 +14,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "gen_to_ped.h"
-#include "merge.h"
-#include "orient.h"
-#include "ped_to_gen.h"
+#include "modes.h"
 #include "streams.h"
-#include "subset.h"
-#include "update.h"
 
 // ---- option table ----
 
@@ -41,6 +36,7 @@ struct option_entry {
   int list;  // 0 none, 1 GEN list, 2 SAMPLE list (after -M)
 };
 
+// The mode flags are words of the mode table (modes.h); no word is in both.
 using V = option_values;
 const option_entry kOptions[] = {
     {"--genotype", kind::text, &V::gen_file, nullptr, nullptr, nullptr, 1},
@@ -72,12 +68,6 @@ const option_entry kOptions[] = {
     {"--add_pheno_cov", kind::text, &V::add_pheno_cov_file, nullptr, nullptr, nullptr, 0},
     {"--remove_pheno_cov", kind::text, &V::remove_pheno_cov_file, nullptr, nullptr, nullptr, 0},
     {"--calvora1", kind::flag, nullptr, nullptr, nullptr, &V::calvora1, 0},
-    {"-S", kind::flag, nullptr, nullptr, nullptr, &V::mode_S, 0},
-    {"-P", kind::flag, nullptr, nullptr, nullptr, &V::mode_P, 0},
-    {"-G", kind::flag, nullptr, nullptr, nullptr, &V::mode_G, 0},
-    {"-M", kind::flag, nullptr, nullptr, nullptr, &V::mode_M, 0},
-    {"-O", kind::flag, nullptr, nullptr, nullptr, &V::mode_O, 0},
-    {"-U", kind::flag, nullptr, nullptr, nullptr, &V::mode_U, 0},
     {"--log", kind::text, &V::log_name, nullptr, nullptr, nullptr, 0},
 };
 
@@ -119,6 +109,11 @@ parse_status parse_options(int argc, char** argv, option_values& v, std::string&
     std::string word = argv[i];
     const option_entry* e = find_option(word);
     if (!e) {
+      if (const mode_row* m = find_mode(word)) {
+        v.*(m->selected) = true;
+        ++i;
+        continue;
+      }
       bad_word = word;
       return parse_status::unknown_word;
     }
@@ -160,142 +155,14 @@ parse_status parse_options(int argc, char** argv, option_values& v, std::string&
   return parse_status::ok;
 }
 
-// ---- output names ----
-
-std::string default_output_name(const std::string& input, const std::string& suffix) {
-  size_t gz = input.find(".gz");
-  if (gz == std::string::npos) return input + suffix;
-  return input.substr(0, gz) + suffix + input.substr(gz);
-}
-
-std::string force_gz(const std::string& name) {
-  return is_gzip_name(name) ? name : name + ".gz";
-}
-
-namespace {
-
-// The file name of f without its directory and its last extension (the one
-// before ".gz" when f contains ".gz").
-std::string merge_stem(const std::string& f) {
-  size_t gz = f.find(".gz");
-  size_t dot;
-  if (gz != std::string::npos)
-    dot = gz == 0 ? std::string::npos : f.rfind('.', gz - 1);
-  else
-    dot = f.rfind('.');
-  size_t slash = f.rfind('/');
-  size_t from = slash == std::string::npos ? 0 : slash + 1;
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = f.size();
-  return f.substr(from, dot - from);
-}
-
-std::string directory_of(const std::string& f) {
-  size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
-std::string merged_name(int n, std::vector<std::string>& files, int first_stem,
-                        const char* extension) {
-  std::string result;
-  bool compressed = false;
-  for (int i = 0; i < n; ++i) {
-    if (is_gzip_name(files[i])) compressed = true;
-    result += i == 0 ? directory_of(files[0]) : std::string("_");
-    result += merge_stem(files[first_stem + i]);
-  }
-  result += extension;
-  if (compressed) result += ".gz";
-  return result;
-}
-
-}  // namespace
-
-std::string default_gen_output_file(int n, std::vector<std::string>& files) {
-  return merged_name(n, files, 0, ".gen");
-}
-
-std::string default_gen_output_sample_file(int n, std::vector<std::string>& files) {
-  return merged_name(n, files, n, ".sample");
-}
-
 // ---- help ----
 
 namespace {
-
-void section(std::initializer_list<const char*> lines) {
-  for (const char* l : lines) std::cout << '\t' << l;
-  std::cout << std::endl;
-}
 
 void usage_title() {
   std::cout << "Trevlin v" << "0.6.5" << " - Data Transformation\n";
   std::cout << "Written by the Trevlin developers.\n";
   std::cout << "\nOptions:\n";
-}
-
-void subset_usage() {
-  section({"-S Subset\n\n",
-           "[--g,--genotype] FILE\t\tGEN format genotype file\n",
-           "--og,--out_genotype FILE\tOutput file, GEN subset genotype file\n",
-           "--sample_id FILE\t\tDefine a subset of samples by sample_id or subject_id\n",
-           "--sample_excl FILE\t\tDefine a subset of samples to exclude by sample_id or subject_id\n",
-           "--s,--sample FILE\t\tGEN sample file which accompanies the genotype file\n",
-           "--os,--out_sample FILE\t\tOutput file, sample file to accompany genotype file\n",
-           "--start INTEGER\t\t\tDefine a subset of SNPs in the range start <= position <= end\n",
-           "--end INTEGER\t\t\tDefine a subset of SNPs in the range start <= position <= end\n",
-           "--inclusion FILE\t\tDefine a subset of SNPs to include by rs_id or snp_id\n",
-           "--exclusion FILE\t\tDefine a subset of SNPs to exclude by rs_id or snp_id\n",
-           "--missing DOUBLE\t\tDefine a missingness threshold over which to exclude SNPs\n",
-           "--threshold DOUBLE\t\tDefine a threshold for calling genotypes for calculating missing data.\n"});
-}
-
-void ped_to_gen_usage() {
-  section({"-P Convert PED to GEN\n\n",
-           "[--ped] FILE\t\t\tPED genotype file\n",
-           "[--map] FILE\t\t\tMAP SNP file which accompanies PED file\n",
-           "--og,--out_genotype FILE\tGEN genotype file\n",
-           "--os,--out_sample FILE\t\tGEN sample file which accompanies the genotype file\n",
-           "--discrete_phenotype FLAG\tIf set, output each value of the phenotype in separate data files.\n",
-           "--family FLAG\t\t\tIf set, use the family_id from the PED file as ID_1 in the SAMPLE file\n",
-           "--calvora1 FLAG\t\t\tIf set, use the CALVORA1 sample file format\n"});
-}
-
-void gen_to_ped_usage() {
-  section({"-G Convert GEN to PED\n\n",
-           "[--g,--genotype] FILE\t\tGEN genotype file\n",
-           "[--s,--sample] FILE\t\tGEN sample file which accompanies the genotype file\n",
-           "--ped FILE\t\t\tPED genotype file\n",
-           "--map FILE\t\t\tMAP snp file which accompanies PED file\n",
-           "--phenotype STRING\t\tName of phenotype column in the sample file\n",
-           "--sex STRING\t\t\tName of sex column in the sample file\n",
-           "--threshold DOUBLE\t\tThreshold for calling genotypes from GEN probability\n",
-           "--alleles FLAG\t\t\tIf set, add two columns to MAP file with allele types\n"});
-}
-
-void merge_usage() {
-  section({"-M Merge\n\n",
-           "[--g,--genotype] FILE\t\tList of GEN files to merge\n",
-           "[--s,--sample] FILE\t\tList of corresponding SAMPLE files to merge\n",
-           "--og,--out_genotype FILE\tGEN genotype file\n",
-           "--os,--out_sample FILE\t\tGEN sample file which accompanies the genotype file\n",
-           "--threshold DOUBLE\t\tThreshold for merging genotypes from GEN probability\n"});
-}
-
-void orient_usage() {
-  section({"-O Orient to Strand file\n\n",
-           "[--g,--genotype] FILE\t\tGEN genotype file\n",
-           "[--strand] FILE\t\t\tList of SNP positions and orientations (+,-)\n",
-           "--og,--out_genotype FILE\tGEN genotype file\n",
-           "--excl FLAG\t\t\tIf set, then SNPs with no entry in the strand file will be excluded from the output.\n",
-           "--order FLAG\t\t\tIf set, then alleles/probabilities will be output in alphabetical order A,C,G,T\n"});
-}
-
-void update_usage() {
-  section({"-U Update GEN and SAMPLE files\n\n",
-           "--g,--genotype FILE\t\tGEN genotype file\n",
-           "--s,--sample FILE\t\tList of corresponding SAMPLE files to merge\n",
-           "--add_pheno_cov FILE\t\tList of phenotypes to add to sample file\n",
-           "--remove_pheno_cov FILE\t\tList of phenotypes to remove from sample file\n"});
 }
 
 void log_usage() {
@@ -308,29 +175,17 @@ void usage_doc() { std::cout << "See README.md for the full documentation.\n\n";
 }  // namespace
 
 void usage(std::string topic) {
-  struct topic_entry {
-    const char* word;
-    void (*section)();
-  };
-  static const topic_entry kTopics[] = {
-      {"subset", subset_usage}, {"ped_to_gen", ped_to_gen_usage},
-      {"gen_to_ped", gen_to_ped_usage}, {"merge", merge_usage},
-      {"orient", orient_usage}, {"update", update_usage},
-  };
   if (topic == "all") {
     usage_title();
-    subset_usage();
-    ped_to_gen_usage();
-    gen_to_ped_usage();
-    merge_usage();
-    orient_usage();
+    for (const mode_row& m : mode_table)
+      if (m.in_full_help) m.help();
   } else {
-    const topic_entry* found = nullptr;
-    for (const topic_entry& t : kTopics)
-      if (topic == t.word) found = &t;
+    const mode_row* found = nullptr;
+    for (const mode_row& m : mode_table)
+      if (topic == m.topic) found = &m;
     if (!found) return;
     usage_title();
-    found->section();
+    found->help();
   }
   log_usage();
   usage_doc();
@@ -341,119 +196,24 @@ void usage(std::string topic) {
 
 namespace {
 
-// The files each selected mode reads; a --log naming one of them is refused.
-std::vector<std::string> named_inputs(const option_values& v) {
-  std::vector<std::string> in;
-  if (v.mode_S) {
-    in = {v.gen_file, v.inclusion_file, v.exclusion_file, v.sample_id_file, v.sample_excl_file};
-    if (v.sample_subset) in.push_back(v.sample_file);
-  }
-  if (v.mode_P) in.insert(in.end(), {v.ped_file, v.map_file});
-  if (v.mode_G) in.insert(in.end(), {v.gen_file, v.sample_file});
-  if (v.mode_M) in.insert(in.end(), v.files.begin(), v.files.end());
-  if (v.mode_O) in.insert(in.end(), {v.gen_file, v.strand_file});
-  if (v.mode_U) in.push_back(v.sample_file);
-  return in;
+// The rows of the modes that the command line gives, in table order.
+std::vector<const mode_row*> given_modes(const option_values& v) {
+  std::vector<const mode_row*> given;
+  for (const mode_row& m : mode_table)
+    if (v.*(m.selected)) given.push_back(&m);
+  return given;
 }
 
-// Runs the checks of the selected mode and fills its default output names.
-// False when a check failed (its message is written).
-bool check_mode(option_values& v, run_log& log) {
-  if (v.mode_S) {
-    if (v.gen_file.empty()) {
-      usage("subset");
-      return false;
-    }
-    if (!v.range_given && !v.inclusion_given && !v.sample_subset && !v.exclusion_given &&
-        !v.missing_given) {
-      log.both("No subset defined.\n");
-      return false;
-    }
-    if (v.sample_subset) {
-      if ((v.sample_id_file.empty() && v.sample_excl_file.empty()) || v.sample_file.empty()) {
-        log.both("Sample subsets require:\n\tsample_id_file or sample_excl_file\n\tgen_sample_file\n");
-        return false;
-      }
-      if (v.out_sample.empty()) v.out_sample = default_output_name(v.sample_file, ".subset");
-    }
-    if (v.out_gen.empty()) v.out_gen = default_output_name(v.gen_file, ".subset");
-    if (is_gzip_name(v.gen_file)) {
-      v.out_gen = force_gz(v.out_gen);
-      if (v.sample_subset) v.out_sample = force_gz(v.out_sample);
-    }
-    if (v.missing_given && v.threshold == -1.0) {
-      log.out("Subset. For missingness SNP exclusions must define calling threshold (--threshold).\n");
-      return false;
-    }
-  } else if (v.mode_P) {
-    if (v.ped_file.empty() || v.map_file.empty()) {
-      usage("ped_to_gen");
-      return false;
-    }
-    if (v.out_gen.empty()) v.out_gen = default_output_name(v.ped_file, ".gen");
-    if (v.out_sample.empty()) v.out_sample = default_output_name(v.ped_file, ".sample");
-    if (is_gzip_name(v.ped_file)) {
-      v.out_gen = force_gz(v.out_gen);
-      v.out_sample = force_gz(v.out_sample);
-    }
-  } else if (v.mode_G) {
-    if (v.gen_file.empty() || v.sample_file.empty()) {
-      usage("gen_to_ped");
-      return false;
-    }
-    if (v.ped_file.empty()) v.ped_file = default_output_name(v.gen_file, ".ped");
-    if (v.map_file.empty()) v.map_file = default_output_name(v.gen_file, ".map");
-    if (is_gzip_name(v.gen_file)) {
-      v.ped_file = force_gz(v.ped_file);
-      v.map_file = force_gz(v.map_file);
-    }
-    if (v.threshold < 0.0) v.threshold = 0.9;
-  } else if (v.mode_M) {
-    if (v.gen_list.empty()) {
-      log.both("No GEN files defined.\n");
-      return false;
-    }
-    if (v.sample_list.empty()) {
-      log.both("No SAMPLE files defined.\n");
-      return false;
-    }
-    if (v.gen_list.size() != v.sample_list.size()) {
-      log.both("Different number of GEN and SAMPLE files defined.\n");
-      return false;
-    }
-    int n = static_cast<int>(v.gen_list.size());
-    if (v.out_gen.empty()) v.out_gen = default_gen_output_file(n, v.files);
-    if (v.out_sample.empty()) v.out_sample = default_gen_output_sample_file(n, v.files);
-    if (v.threshold < 0.0) v.threshold = 2.0;
-  } else if (v.mode_O) {
-    if (v.gen_file.empty() || v.strand_file.empty()) {
-      usage("orient");
-      return false;
-    }
-    if (v.out_gen.empty()) v.out_gen = default_output_name(v.gen_file, ".orient");
-  }
-  return true;
+// Whether --log names a file that one of the given modes reads. Every given
+// mode counts: this runs before the log exists to report a second mode in.
+bool log_is_an_input(const option_values& v, const std::vector<const mode_row*>& given) {
+  for (const mode_row* m : given)
+    for (const std::string& in : m->inputs(v))
+      if (!in.empty() && same_file(log_file, in)) return true;
+  return false;
 }
 
-int dispatch(option_values& v) {
-  if (v.mode_S)
-    return subset(v.gen_file, v.out_gen, v.inclusion_file, v.sample_id_file, v.sample_excl_file,
-                  v.sample_file, v.out_sample, v.exclusion_file, v.start, v.end, v.range_given,
-                  v.inclusion_given, v.sample_subset, v.exclusion_given, v.missing_given,
-                  v.missing_threshold, v.threshold);
-  if (v.mode_P)
-    return ped_to_gen(v.ped_file, v.map_file, v.out_gen, v.out_sample, v.discrete_phenotype,
-                      v.family, v.calvora1);
-  if (v.mode_G)
-    return gen_to_ped(v.gen_file, v.sample_file, v.ped_file, v.map_file, v.phenotype_column,
-                      v.sex_column, v.threshold, v.alleles);
-  if (v.mode_M) return merge(v.files, v.out_gen, v.out_sample, v.threshold);
-  if (v.mode_O) return orient_to_strand(v.gen_file, v.strand_file, v.out_gen, v.excl, v.order);
-  return update_pheno_cov(v.sample_file, v.add_pheno_cov_file, v.remove_pheno_cov_file, true,
-                          true);
-}
-
-[[maybe_unused]] int run(int argc, char** argv) {
+[[maybe_unused]] int run_command_line(int argc, char** argv) {
   if (argc < 2) {
     usage("all");
     return 1;
@@ -473,11 +233,10 @@ int dispatch(option_values& v) {
       return 1;
   }
   log_file = v.log_name;
-  for (const std::string& in : named_inputs(v)) {
-    if (!in.empty() && same_file(log_file, in)) {
-      std::cout << "Log file is also an input: " << log_file << std::endl;
-      return 1;
-    }
+  const std::vector<const mode_row*> modes = given_modes(v);
+  if (log_is_an_input(v, modes)) {
+    std::cout << "Log file is also an input: " << log_file << std::endl;
+    return 1;
   }
   run_log log;
   if (!log.open_truncate()) {
@@ -492,18 +251,24 @@ int dispatch(option_values& v) {
   echo += '\n';
   log.both(echo, true);
 
-  int modes = v.mode_S + v.mode_P + v.mode_G + v.mode_M + v.mode_O + v.mode_U;
-  if (modes == 0) {
+  if (modes.empty()) {
     log.both("No Subset (-S) or Update (-U) or Convert (-P,-G) or Merge (-M) or Orient (-O) flag defined\n");
     return 1;
   }
-  if (modes > 1) {
+  if (modes.size() > 1) {
     log.both("Can only do one of -S,-U,-P,-G,-M,-O in a single run.\n");
     return 1;
   }
-  if (!check_mode(v, log)) return 1;
+  const mode_row& mode = *modes[0];
+  switch (mode.check(v, log)) {
+    case check_status::ready: break;
+    case check_status::failed: return 1;
+    case check_status::help:
+      usage(mode.topic);
+      return 1;
+  }
   log.close();
-  return dispatch(v);
+  return mode.call(v);
 }
 
 }  // namespace
@@ -561,7 +326,7 @@ int main(int argc, char** argv) {
   stdout_ready = true;
   int status;
   try {
-    status = run(argc, argv);
+    status = run_command_line(argc, argv);
   } catch (const std::bad_alloc&) {
     status = out_of_memory();
   } catch (const std::length_error&) {

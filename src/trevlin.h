@@ -1,29 +1,9 @@
-// The front end's pure pieces: option values, the parse, output names, help.
+// The front end's pure pieces: the parse and help.
 #pragma once
 
 #include <string>
-#include <vector>
 
-// Every value the command line can set, with its initial value.
-struct option_values {
-  std::string gen_file, sample_file, out_gen, out_sample;
-  std::string sample_id_file, sample_excl_file, inclusion_file, exclusion_file;
-  std::string ped_file, map_file;
-  std::string phenotype_column = "-9", sex_column = "-9";
-  std::string strand_file, add_pheno_cov_file, remove_pheno_cov_file;
-  int start = -1, end = -1;
-  double threshold = -1.0;  // -1: not given
-  double missing_threshold = 1.0;
-  bool range_given = false, inclusion_given = false, sample_subset = false;
-  bool exclusion_given = false, missing_given = false;
-  bool discrete_phenotype = false, family = false, calvora1 = false, alleles = false;
-  bool excl = false, order = false;
-  bool mode_S = false, mode_P = false, mode_G = false, mode_M = false, mode_O = false,
-       mode_U = false;
-  // Merge lists, each in command-line order; files is GEN names then SAMPLE names.
-  std::vector<std::string> gen_list, sample_list, files;
-  std::string log_name = "trevlin.log";
-};
+#include "options.h"
 
 enum class parse_status { ok, unknown_word, missing_value, invalid_value };
 
@@ -31,16 +11,6 @@ enum class parse_status { ok, unknown_word, missing_value, invalid_value };
 // failure, bad_word is the offending word; for invalid_value, a number
 // option and its value ("--start 33,000,000").
 parse_status parse_options(int argc, char** argv, option_values& v, std::string& bad_word);
-
-// The input name with suffix inserted before its first ".gz", else appended.
-std::string default_output_name(const std::string& input, const std::string& suffix);
-// Appends ".gz" unless the name already contains it.
-std::string force_gz(const std::string& name);
-
-// Merged output names from the first n GEN names (and, for the SAMPLE name,
-// the n SAMPLE names after them).
-std::string default_gen_output_file(int n, std::vector<std::string>& files);
-std::string default_gen_output_sample_file(int n, std::vector<std::string>& files);
 
 // Prints the help for one topic ("all", "subset", ...); other words print nothing.
 void usage(std::string topic);

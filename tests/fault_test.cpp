@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -16,6 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "e2e.h"
+#include "modes.h"
+#include "streams.h"
+#include "trevlin.h"
 
 namespace {
 
@@ -46,22 +50,51 @@ void write_inputs(const temp_dir& d, bool gz) {
   put("in.map", kMap);
   put("strand", kStrand);
   put("ids", "a\n");
+  put("snps", "rs2\n");
 }
 
-// The words of a run of each mode whose output `out` (or, for `which` 1, the
-// second output) is the one under test; z is "" or ".gz" for the inputs.
-words mode_words(char mode, int which, const std::string& out, const std::string& z) {
-  switch (mode) {
-    case 'S':
-      if (which == 0) return {"-S", "--g", "in.gen" + z, "--start", "0", "--og", out};
-      return {"-S", "--g", "in.gen" + z, "--s", "in.sample" + z, "--sample_id", "ids" + z, "--os", out};
-    case 'P': return {"-P", "--ped", "in.ped" + z, "--map", "in.map" + z, which ? "--os" : "--og", out};
-    case 'G': return {"-G", "--g", "in.gen" + z, "--s", "in.sample" + z, which ? "--map" : "--ped", out};
-    case 'M':
-      return {"-M", "--g", "in.gen" + z, "in2.gen" + z, "--s", "in.sample" + z, "in2.sample" + z,
-              which ? "--os" : "--og", out};
-    default: return {"-O", "--g", "in.gen" + z, "--strand", "strand" + z, "--og", out};
-  }
+// One run of a mode of the mode table, every file it reads and writes named
+// by a word of its own (the outputs o1 and o2); z is "" or ".gz" for the inputs.
+words mode_run(const mode_row& m, const std::string& z) {
+  const std::string flag = m.flag;
+  if (flag == "-S")
+    return {"-S", "--g", "in.gen" + z, "--s", "in.sample" + z, "--sample_id", "ids" + z,
+            "--exclusion", "snps" + z, "--og", "o1", "--os", "o2"};
+  if (flag == "-P") return {"-P", "--ped", "in.ped" + z, "--map", "in.map" + z, "--og", "o1", "--os", "o2"};
+  if (flag == "-G") return {"-G", "--g", "in.gen" + z, "--s", "in.sample" + z, "--ped", "o1", "--map", "o2"};
+  if (flag == "-M")
+    return {"-M", "--g", "in.gen" + z, "in2.gen" + z, "--s", "in.sample" + z, "in2.sample" + z,
+            "--og", "o1", "--os", "o2"};
+  if (flag == "-O") return {"-O", "--g", "in.gen" + z, "--strand", "strand" + z, "--og", "o1"};
+  if (flag == "-U") return {"-U", "--s", "in.sample" + z};
+  ADD_FAILURE() << "no run of " << flag;
+  return {flag};
+}
+
+// The files that a run reads, or writes, as its row of the mode table names
+// them once its checks have run.
+std::vector<std::string> files_of(const words& args, bool outputs) {
+  words all = {"trevlin"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : all) argv.push_back(&w[0]);
+  option_values v;
+  std::string bad;
+  EXPECT_EQ(parse_options(static_cast<int>(argv.size()), argv.data(), v, bad), parse_status::ok);
+  const mode_row* m = find_mode(args[0]);
+  run_log quiet;  // the checks pass, and print nothing
+  EXPECT_TRUE(m && m->check(v, quiet) == check_status::ready) << echo_line(args);
+  std::vector<std::string> names = m ? (outputs ? m->outputs(v) : m->inputs(v)) : words{};
+  names.erase(std::remove(names.begin(), names.end(), ""), names.end());
+  return names;
+}
+
+// The words, with the one that is `name` made `by`.
+words replaced(words args, const std::string& name, const std::string& by) {
+  auto at = std::find(args.begin(), args.end(), name);
+  EXPECT_NE(at, args.end()) << name << " in " << echo_line(args);
+  if (at != args.end()) *at = by;
+  return args;
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -81,64 +114,59 @@ void expect_failure(const temp_dir& d, const words& args, const std::string& mes
   EXPECT_EQ(r.err, "");
 }
 
-struct output_row {
-  char mode;
-  int which;
-};
-const output_row kOutputs[] = {{'S', 0}, {'S', 1}, {'P', 0}, {'P', 1}, {'G', 0},
-                               {'G', 1}, {'M', 0}, {'M', 1}, {'O', 0}};
-
+// Each output of each mode in turn is the one that cannot be written.
 TEST(Fault, FullDiskPlainAndCompressed) {
-  for (const output_row& o : kOutputs) {
-    for (bool gz : {false, true}) {
-      temp_dir d;
-      write_inputs(d, gz);
-      // The compressor writes only at its close; a name with ".gz" that is
-      // the full device makes that close the write that fails.
-      std::string out = gz ? "full.gz" : "/dev/full";
-      if (gz) {
-        ASSERT_EQ(symlink("/dev/full", d.file("full.gz").c_str()), 0);
+  for (const mode_row& m : mode_table) {
+    for (const std::string& name : files_of(mode_run(m, ""), true)) {
+      for (bool gz : {false, true}) {
+        temp_dir d;
+        write_inputs(d, gz);
+        // The compressor writes only at its close; a name with ".gz" that is
+        // the full device makes that close the write that fails.
+        std::string out = gz ? "full.gz" : "/dev/full";
+        if (gz) {
+          ASSERT_EQ(symlink("/dev/full", d.file("full.gz").c_str()), 0);
+        }
+        expect_failure(d, replaced(mode_run(m, gz ? ".gz" : ""), name, out), "Can't write " + out + "\n");
       }
-      expect_failure(d, mode_words(o.mode, o.which, out, gz ? ".gz" : ""), "Can't write " + out + "\n");
     }
   }
 }
 
 TEST(Fault, OutputDirectoryMissingOrReadOnly) {
-  for (const output_row& o : kOutputs) {
-    temp_dir d;
-    write_inputs(d, false);
-    expect_failure(d, mode_words(o.mode, o.which, "nodir/out", ""), "Can't open nodir/out\n");
-    if (geteuid() == 0) continue;  // root writes into read-only directories
-    ASSERT_EQ(mkdir(d.file("ro").c_str(), 0555), 0);
-    expect_failure(d, mode_words(o.mode, o.which, "ro/out", ""), "Can't open ro/out\n");
+  for (const mode_row& m : mode_table) {
+    const words args = mode_run(m, "");
+    for (const std::string& name : files_of(args, true)) {
+      temp_dir d;
+      write_inputs(d, false);
+      expect_failure(d, replaced(args, name, "nodir/out"), "Can't open nodir/out\n");
+      if (geteuid() == 0) continue;  // root writes into read-only directories
+      ASSERT_EQ(mkdir(d.file("ro").c_str(), 0555), 0);
+      expect_failure(d, replaced(args, name, "ro/out"), "Can't open ro/out\n");
+    }
   }
 }
 
+// Each input of each mode in turn is a directory. The mode table lists
+// every file of the run that the test wrote as an input.
 TEST(Fault, InputIsADirectory) {
-  struct row {
-    words args;
-    bool logged;
-  };
-  const std::vector<row> rows = {
-      {{"-S", "--g", "adir", "--start", "0"}, true},
-      {{"-S", "--g", "in.gen", "--inclusion", "adir"}, true},
-      {{"-S", "--g", "in.gen", "--s", "adir", "--sample_id", "ids"}, true},
-      {{"-P", "--ped", "adir", "--map", "in.map"}, true},
-      {{"-P", "--ped", "in.ped", "--map", "adir"}, true},
-      {{"-G", "--g", "adir", "--s", "in.sample"}, true},
-      {{"-G", "--g", "in.gen", "--s", "adir"}, true},
-      {{"-M", "--g", "in.gen", "adir", "--s", "in.sample", "in2.sample"}, true},
-      {{"-M", "--g", "in.gen", "in2.gen", "--s", "in.sample", "adir"}, true},
-      {{"-O", "--g", "adir", "--strand", "strand"}, true},
-      {{"-O", "--g", "in.gen", "--strand", "adir"}, true},
-      {{"-U", "--s", "adir"}, false},
-  };
-  for (const row& r : rows) {
-    temp_dir d;
-    write_inputs(d, false);
-    ASSERT_EQ(mkdir(d.file("adir").c_str(), 0755), 0);
-    expect_failure(d, r.args, "Can't open adir\n", r.logged);
+  for (const mode_row& m : mode_table) {
+    const words args = mode_run(m, "");
+    const std::vector<std::string> inputs = files_of(args, false);
+    temp_dir written;
+    write_inputs(written, false);
+    for (const std::string& w : args) {
+      if (written.exists(w)) {
+        EXPECT_NE(std::find(inputs.begin(), inputs.end(), w), inputs.end()) << w;
+      }
+    }
+    for (const std::string& name : inputs) {
+      temp_dir d;
+      write_inputs(d, false);
+      ASSERT_EQ(mkdir(d.file("adir").c_str(), 0755), 0);
+      // -U has no log.
+      expect_failure(d, replaced(args, name, "adir"), "Can't open adir\n", std::string(m.flag) != "-U");
+    }
   }
 }
 
@@ -265,10 +293,8 @@ TEST(Fault, LogOrStandardOutputCannotBeWritten) {
       {"reader gone", to::gone_reader, false, 1, "", no_stdout},
       {"closed standard output", to::closed, false, 0, "", ""},
   };
-  std::vector<words> runs;
-  for (char mode : {'S', 'P', 'G', 'M', 'O'}) runs.push_back(mode_words(mode, 0, "out", ""));
-  runs.push_back({"-U", "--s", "in.sample"});
-  for (const words& args : runs) {
+  for (const mode_row& m : mode_table) {
+    const words args = mode_run(m, "");
     temp_dir ref;
     write_inputs(ref, false);
     run_result expected = run_trevlin(ref.path(), args);
@@ -284,7 +310,7 @@ TEST(Fault, LogOrStandardOutputCannotBeWritten) {
       run_result res = run_trevlin(d.path(), a, opt);
       EXPECT_EQ(res.status, r.status);
       EXPECT_EQ(res.err, r.err);
-      EXPECT_EQ(d.read("out"), ref.read("out"));
+      for (const std::string& out : files_of(args, true)) EXPECT_EQ(d.read(out), ref.read(out));
       if (r.full_log) {
         EXPECT_TRUE(ends_with(res.out, r.out_tail)) << res.out;
       } else {
@@ -367,8 +393,7 @@ TEST(Fault, MemoryRunsOut) {
 TEST(Fault, EveryAllocationFails) {
   std::vector<words> runs;
   for (const char* z : {"", ".gz"})
-    for (char mode : {'S', 'P', 'G', 'M', 'O'}) runs.push_back(mode_words(mode, 0, std::string("out") + z, z));
-  runs.push_back({"-U", "--s", "in.sample.gz"});
+    for (const mode_row& m : mode_table) runs.push_back(mode_run(m, z));
   const std::string preload = std::string("LD_PRELOAD=") + FAIL_ALLOC_LIB;
   for (const words& args : runs) {
     temp_dir d;
@@ -378,7 +403,9 @@ TEST(Fault, EveryAllocationFails) {
     opt.env = {preload, "TREVLIN_FAIL_ALLOC=0"};
     run_result ref = run_trevlin(d.path(), args, opt);
     ASSERT_EQ(ref.status, 0) << echo_line(args);
-    const std::string ref_out = d.read("out");
+    const std::vector<std::string> outs = files_of(args, true);
+    std::vector<std::string> ref_outs;
+    for (const std::string& out : outs) ref_outs.push_back(d.read(out));
     const long total = std::atol(ref.err.substr(ref.err.find(": ") + 2).c_str());
     ASSERT_GT(total, 10) << ref.err;
     for (const char* all : {"0", "1"}) {
@@ -387,12 +414,12 @@ TEST(Fault, EveryAllocationFails) {
                      echo_line(args));
         opt.env = {preload, "TREVLIN_FAIL_ALLOC=" + std::to_string(n), std::string("TREVLIN_FAIL_ALLOC_ALL=") + all};
         unlink(d.file("trevlin.log").c_str());
-        unlink(d.file("out").c_str());
+        for (const std::string& out : outs) unlink(d.file(out).c_str());
         run_result r = run_trevlin(d.path(), args, opt);
         EXPECT_EQ(r.err, "");
         if (r.status == 0) {
           EXPECT_EQ(r.out, ref.out);
-          EXPECT_EQ(d.read("out"), ref_out);
+          for (size_t k = 0; k < outs.size(); ++k) EXPECT_EQ(d.read(outs[k]), ref_outs[k]);
           continue;
         }
         EXPECT_EQ(r.status, 1);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modes.h"
 #include "trevlin.h"
 
 namespace {

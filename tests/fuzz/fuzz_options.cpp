@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fuzz_common.h"
+#include "modes.h"
 #include "trevlin.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
