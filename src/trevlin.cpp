@@ -228,7 +228,7 @@ void section(std::initializer_list<const char*> lines) {
 }
 
 void usage_title() {
-  std::cout << "Trevlin v" << "0.6.5" << " - Data Transformation\n";
+  std::cout << "Trevlin v" TREVLIN_VERSION " - Data Transformation\n";
   std::cout << "Written by the Trevlin developers.\n";
   std::cout << "\nOptions:\n";
 }
