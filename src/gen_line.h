@@ -25,19 +25,6 @@ struct gen_head {
 // "Bad line" reason when they cannot be read.
 const char* read_gen_head(std::string_view line, gen_head& h);
 
-// One probability as read. A short plain decimal keeps its digits, its value
-// being m / 10^decimals (negative: its opposite); any other number has
-// decimals -1 and its value in v.
-struct probability {
-  uint64_t m;
-  int decimals;
-  bool negative;
-  double v;
-  double value() const {
-    return decimals < 0 ? v : short_decimal_value(m, static_cast<unsigned>(decimals), negative);
-  }
-};
-
 // Walks the probability fields of a line, left to right.
 class probability_reader {
  public:
@@ -96,11 +83,8 @@ class probability_reader {
     uint64_t w;
     std::memcpy(&w, p_, 8);
     constexpr uint64_t kDigits = 0x000000FF00FF00FFULL, kBlanks = 0x0000FF00FF00FF00ULL;
-    constexpr uint64_t kThrees = 0x0000003000300030ULL;
     const uint64_t d = w & kDigits;
-    if ((w & kBlanks) != 0x0000200020002000ULL || (d & 0xF0F0F0F0F0F0F0F0ULL) != kThrees ||
-        ((d + 0x0000000600060006ULL) & 0xF0F0F0F0F0F0F0F0ULL) != kThrees)
-      return false;
+    if ((w & kBlanks) != 0x0000200020002000ULL || (non_digit_bytes(d) & kDigits) != 0) return false;
     a = static_cast<unsigned>(d & 0xF);
     b = static_cast<unsigned>((d >> 16) & 0xF);
     c = static_cast<unsigned>((d >> 32) & 0xF);
@@ -141,7 +125,7 @@ class threshold_test {
   bool below(const probability& v) const { return !nan_ && !reached(v); }
 
  private:
-  static constexpr uint64_t kLimit = 1000000000000000ULL;  // 15 digits
+  static constexpr uint64_t kLimit = kPow10[15];  // 15 digits
   static constexpr uint64_t kNever = UINT64_MAX;
   double t_;
   bool nan_;

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gen_line.h"
+#include "text.h"
 
 // ---- the default stream format: general notation, 6 significant digits ----
 
@@ -84,9 +84,6 @@ inline bool is_written_form(const probability& v, std::string_view t) {
   if (t[0] != '0') return d <= 5;
   // Below 1e-4 the format turns to an exponent. (A short decimal has at
   // most 15 digits.)
-  static constexpr uint64_t kPow10[12] = {1,         10,         100,         1000,
-                                          10000,     100000,     1000000,     10000000,
-                                          100000000, 1000000000, 10000000000, 100000000000};
   return (d <= 4 || v.m >= kPow10[d - 4]) && v.m < 1000000;
 }
 

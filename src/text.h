@@ -2,6 +2,7 @@
 // All of it works on string_views in place: nothing is allocated per field.
 #pragma once
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -115,9 +116,33 @@ inline bool parse_int32(std::string_view f, int32_t& v) {
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }
 
-// Powers of ten that a double holds exactly.
-inline constexpr double kExactPow10[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+// Powers of ten up to the 15 digits of a short decimal, whole and as
+// doubles (which hold each of them exactly).
+inline constexpr auto kPow10 = [] {
+  std::array<uint64_t, 16> p{};
+  uint64_t x = 1;
+  for (uint64_t& v : p) {
+    v = x;
+    x *= 10;
+  }
+  return p;
+}();
+inline constexpr auto kExactPow10 = [] {
+  std::array<double, 16> p{};
+  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<double>(kPow10[i]);
+  return p;
+}();
+
+// Per byte of w, zero when the byte is a decimal digit and not zero when it
+// is not: eight bytes tested at once, without a loop. A digit's high half is
+// 3 both as it stands and once 6 is added (':' to '?' become '@' to 'E'). A
+// byte of 0xFA or more, no digit, carries into the next byte when 6 is
+// added, so a byte after one that is no digit may be told wrong; the lowest
+// byte that is no digit, and every byte before it, are told right.
+inline uint64_t non_digit_bytes(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0xF0 * kOnes, kThrees = 0x30 * kOnes;
+  return ((w & kHigh) ^ kThrees) | (((w + 6 * kOnes) & kHigh) ^ kThrees);
+}
 
 // A short plain decimal at p: an optional sign, digits, an optional point and
 // digits, at most 15 digits in all, no exponent. Returns where it ends, or
@@ -188,11 +213,8 @@ inline const char* scan_point_decimals(const char* p, const char* e, uint64_t& m
   const unsigned d0 = static_cast<unsigned>(static_cast<unsigned char>(p[0])) - '0';
   uint64_t z;  // the eight bytes after the point, the first in the low byte
   std::memcpy(&z, p + 2, 8);
-  // Per byte, zero for a digit: its high half is 3 before and after adding
-  // 6. A carry out of a byte of 0xFA or more changes only later bytes, which
-  // the first byte that is no digit already ends.
-  const uint64_t high = 0xF0 * kOnes;
-  const uint64_t other = ((z & high) ^ (0x30 * kOnes)) | (((z + 6 * kOnes) & high) ^ (0x30 * kOnes));
+  // The decimals end at the lowest byte that is no digit.
+  const uint64_t other = non_digit_bytes(z);
   const unsigned k = other ? static_cast<unsigned>(__builtin_ctzll(other)) / 8 : 8;
   if (!((d0 < 10) & (p[1] == '.') & (k >= 1) & (k <= 6))) return nullptr;
   if (!is_space(static_cast<char>(z >> (8 * k)))) return nullptr;
@@ -202,7 +224,6 @@ inline const char* scan_point_decimals(const char* p, const char* e, uint64_t& m
   const uint64_t frac = (((digits & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
                          (((digits >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >>
                         32;
-  static constexpr uint64_t kPow10[7] = {1, 10, 100, 1000, 10000, 100000, 1000000};
   m = d0 * kPow10[k] + frac;
   decimals = k;
   return p + 2 + k;
@@ -212,6 +233,19 @@ inline double short_decimal_value(uint64_t m, unsigned decimals, bool negative) 
   double x = decimals ? static_cast<double>(m) / kExactPow10[decimals] : static_cast<double>(m);
   return negative ? -x : x;
 }
+
+// One probability as read. A short plain decimal keeps its digits, its value
+// being m / 10^decimals (negative: its opposite); any other number has
+// decimals -1 and its value in v.
+struct probability {
+  uint64_t m;
+  int decimals;
+  bool negative;
+  double v;
+  double value() const {
+    return decimals < 0 ? v : short_decimal_value(m, static_cast<unsigned>(decimals), negative);
+  }
+};
 
 // A whole field as a decimal real (optional sign and exponent). Like a
 // stream extraction, it takes no "nan" or "inf".

@@ -160,7 +160,7 @@ parse_status parse_options(int argc, char** argv, option_values& v, std::string&
 namespace {
 
 void usage_title() {
-  std::cout << "Trevlin v" << "0.6.5" << " - Data Transformation\n";
+  std::cout << "Trevlin v" TREVLIN_VERSION " - Data Transformation\n";
   std::cout << "Written by the Trevlin developers.\n";
   std::cout << "\nOptions:\n";
 }

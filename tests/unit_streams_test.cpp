@@ -4,6 +4,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "e2e.h"
@@ -198,6 +203,86 @@ TEST(Streams, OpenFailures) {
   text_writer w;
   EXPECT_FALSE(w.open(d.file("no/such/dir/out"), false));
   EXPECT_EQ(w.error(), "Can't open " + d.file("no/such/dir/out") + "\n");
+}
+
+// Whether a and b are one file as the file system sees it: a file made
+// through a when there is none yet, then both looked up.
+bool one_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  const bool made = stat(a.c_str(), &sa) != 0;
+  if (made) {
+    int fd = open(a.c_str(), O_WRONLY | O_CREAT, 0600);
+    EXPECT_GE(fd, 0) << a;
+    close(fd);
+    EXPECT_EQ(stat(a.c_str(), &sa), 0) << a;
+  }
+  const bool same = stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (made) {
+    char* real = realpath(a.c_str(), nullptr);
+    EXPECT_EQ(real ? unlink(real) : -1, 0) << a;
+    free(real);
+  }
+  return same;
+}
+
+// same_file against the file system, over the names of files, existing or
+// not, reached through linked directories, ".." after a link, hard links,
+// links to files and links to files not yet there; before and after the file
+// is made.
+TEST(Streams, SameFileIsTheFileSystemsAnswer) {
+  temp_dir d;
+  const std::string t = d.path();
+  ASSERT_EQ(system(("cd '" + t + "' && mkdir -p d/s && ln -s d ln && ln -s d/s ls && touch d/f && " +
+                    "ln d/f d/h && ln -s f d/lf && ln -s s/n d/dl && ln -s ../m d/s/up && " +
+                    "ln -s ln/dl chain && ln -s '" + t + "/d/s/k' abs").c_str()),
+            0);
+  struct place {
+    std::vector<std::string> spellings, leaves;
+  };
+  const std::vector<place> places = {
+      {{"/d", "/./d", "/ln", "/d/s/..", "/ls/..", "/ln/s/..", "/d/"}, {"f", "h", "lf", "dl", "n", "m", "x"}},
+      {{"/d/s", "/ln/s", "/ls", "/ls/../s", "/d/./s"}, {"n", "m", "k", "up", "y"}},
+      {{"", "/d/..", "/ls/../.."}, {"chain", "abs", "z"}}};
+  std::vector<std::string> names;
+  for (const place& p : places)
+    for (const std::string& dir : p.spellings)
+      for (const std::string& leaf : p.leaves) names.push_back(t + dir + "/" + leaf);
+  for (const std::string& a : names)
+    for (const std::string& b : names) {
+      const bool said = same_file(a, b);
+      ASSERT_EQ(said, one_file(a, b)) << a << " " << b;
+      if (a != b) {
+        ASSERT_EQ(said, same_file(b, a)) << a << " " << b;
+      }
+    }
+}
+
+// The log's append open never waits: on a named pipe without a reader it
+// goes on at once, and the run ends with status 1 for its log. In a child,
+// as the log's state is the process's; an open that waits is ended by the
+// alarm.
+TEST(Streams, LogOnAPipeWithoutReaderFailsAtOnce) {
+  temp_dir d;
+  ASSERT_EQ(mkfifo(d.file("lg").c_str(), 0600), 0);
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    alarm(30);
+    int fd = open(d.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, 1) < 0) _exit(3);
+    log_file = d.file("lg");
+    run_log log;
+    const bool opened = log.open_append();
+    log.both("step\n", true);
+    log.close();
+    _exit(opened ? finish_run(0) : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the open waited for a reader";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(d.read("out"), "step\nCan't write " + d.file("lg") + "\n");
 }
 
 TEST(Streams, WriteFailuresAreReportedAtClose) {

@@ -150,10 +150,32 @@ class captured_stdout {
   int saved_ = -1;
 };
 
-// Every mode returns 0 or 1, and a failure always says why.
-inline void check_status(int status, const std::string& out) {
+// Whether a printed line is one a failed run ends with.
+inline bool is_error_line(std::string_view line) {
+  static const char* const kErrors[] = {
+      "Can't open ",  "Can't read ", "Can't write ", "Damaged gzip file: ", "Bad line ",
+      "Not enough memory", "File changed while it was read: ", "SAMPLE file ",
+      "Phenotype groups share a file name: ", "Output file is "};
+  for (const char* e : kErrors)
+    if (line.substr(0, std::strlen(e)) == e) return true;
+  return false;
+}
+
+// The last line printed, after a progress count ended by '\r' too.
+inline std::string_view last_line(std::string_view out) {
+  if (!out.empty() && out.back() == '\n') out.remove_suffix(1);
+  const size_t at = out.find_last_of("\n\r");
+  return at == std::string_view::npos ? out : out.substr(at + 1);
+}
+
+// Every mode returns 0 or 1; a failure ends with what failed, and a success
+// does not. A mode that prints a file's text (prints_text) may end a success
+// with any line.
+inline void check_status(int status, const std::string& out, bool prints_text = false) {
   if (status != 0 && status != 1) fail("status is neither 0 nor 1");
-  if (status == 1 && out.empty()) fail("status 1 with nothing on standard output");
+  const bool error = is_error_line(last_line(out));
+  if (status == 1 && !error) fail("status 1 without its error as the last line");
+  if (status == 0 && error && !prints_text) fail("status 0 with an error as the last line");
 }
 
 }  // namespace fuzz
