@@ -540,14 +540,16 @@ TEST(Fault, MergeInputWrittenOverBetweenPasses) {
   EXPECT_FALSE(d.exists("m.sample"));
 }
 
-// A zero byte ends a file name: phenotype groups that agree up to it would
-// share one file, and one group's samples would be lost.
+// A zero byte in a phenotype is '_' in its group's file names: a group that
+// has '_' there instead would share its files, and one group's samples would
+// be lost.
 TEST(Fault, PhenotypeGroupsWithAZeroByte) {
   temp_dir d;
-  d.write("in.ped", std::string("f1 a 0 0 1 x\0y A A\nf2 b 0 0 1 x\0z A G\n", 38));
+  d.write("in.ped", std::string("f1 a 0 0 1 x\0y A A\nf2 b 0 0 1 x_y A G\n", 38));
   d.write("in.map", "1 rs1 0 100\n");
   expect_failure(d, {"-P", "--ped", "in.ped", "--map", "in.map", "--discrete_phenotype"},
-                 "Phenotype groups share a file name: in.ped.sample_x\n");
+                 "Phenotype groups share a file name: in.ped.sample_x_y\n");
+  EXPECT_FALSE(d.exists("in.ped.sample_x_y"));
   EXPECT_FALSE(d.exists("in.ped.sample_x"));
 }
 

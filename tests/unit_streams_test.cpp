@@ -61,11 +61,16 @@ TEST(Streams, RoundTripPlainAndGzip) {
     EXPECT_EQ(lines, (std::vector<std::string>{"a b c", "second line\r", "", "last without newline"}));
     EXPECT_FALSE(r.had_newline());
     EXPECT_EQ(r.line_number(), 4u);
-    // A file put in its place since is not what the second pass reads.
-    write_with(d, "new", compressed, "other text\n");
-    ASSERT_EQ(rename(d.file("new").c_str(), d.file(name).c_str()), 0);
     ASSERT_TRUE(r.rewind());
     EXPECT_EQ(read_lines(r), lines);
+    EXPECT_FALSE(r.failed());
+    // A file put in its place since is never read: the open file lost its
+    // name, a change of its status.
+    write_with(d, "new", compressed, "other text\n");
+    ASSERT_EQ(rename(d.file("new").c_str(), d.file(name).c_str()), 0);
+    EXPECT_FALSE(r.rewind());
+    EXPECT_EQ(r.error(), "File changed while it was read: " + d.file(name) + "\n");
+    EXPECT_TRUE(read_lines(r).empty());
   }
 }
 
