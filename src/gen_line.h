@@ -4,8 +4,8 @@
 //
 // How strict a mode is stays its own choice: -S and -G need exactly 5 + 3N
 // fields and a number in each probability field (and word a fault with
-// strict_line_fault); -M takes the numbers up to the first field that is not
-// one, and -O copies the words without reading them.
+// strict_line_fault); -M needs a number in each field of a triple it uses,
+// and -O copies the words without reading them.
 #pragma once
 
 #include <cstdint>

@@ -98,10 +98,13 @@ bool read_samples(run_log& log, const std::string& name, const std::string& phen
     return false;
   }
   int32_t pheno_col = -9, sex_col = -9;
+  bool sex_named = false;  // a column has --sex's name, even when it is the phenotype's
   std::string_view line, word;
-  if (in.next(line)) {
+  const bool header = in.next(line);
+  if (header) {
     field_cursor c(line);
     for (int32_t i = 0; c.next(word); ++i) {
+      sex_named |= word == sex_column;
       if (word == phenotype_column)
         pheno_col = i;
       else if (word == sex_column)
@@ -109,6 +112,17 @@ bool read_samples(run_log& log, const std::string& name, const std::string& phen
       else if (sex_col == -9 && (word == "sex" || word == "gender"))
         sex_col = i;
     }
+  }
+  // A column named on the command line must be there ("-9" names none); a
+  // "sex" or "gender" column stands in for the --sex one.
+  for (const auto& [column, found] : {std::pair{&phenotype_column, pheno_col != -9},
+                                      std::pair{&sex_column, sex_col != -9 || sex_named}}) {
+    if (!in.failed() && *column != "-9" && !found) {
+      log.both("No column " + *column + " in SAMPLE file " + name + "\n");
+      return false;
+    }
+  }
+  if (header) {
     in.next(line);  // column types: not needed here
     std::string num;
     while (in.next(line)) {
@@ -239,7 +253,7 @@ bool read_gen(run_log& log, line_reader& gen, gen_pass& p) {
   while (gen.next(line)) {
     if (is_blank(line)) continue;
     if (j == p.snps) {
-      log.both("File changed while it was read: " + gen.name() + "\n");
+      log.both(gen.file_changed());
       return false;
     }
     if (read_gen_head(line, h)) {
@@ -270,7 +284,7 @@ bool read_gen(run_log& log, line_reader& gen, gen_pass& p) {
   }
   gen.close();
   if (j != p.snps) {
-    log.both("File changed while it was read: " + gen.name() + "\n");
+    log.both(gen.file_changed());
     return false;
   }
   return true;

@@ -473,10 +473,22 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
   }
 }
 
+// "Bad line" for field K of the line at offset, which is not a number. The
+// merge pass reaches its lines by offset without counting them: the file is
+// read again up to the line, for its number.
+[[gnu::cold, gnu::noinline]] std::string not_a_number(line_reader& in, uint64_t offset, size_t k) {
+  std::string_view line;
+  if (!in.rewind()) return in.error();
+  while (in.tell() < offset && in.next(line)) {
+  }
+  if (in.tell() != offset || !in.next(line)) return in.failed() ? in.error() : in.file_changed();
+  return in.bad_line("field " + int_text(static_cast<long long>(k)) + " is not a number");
+}
+
 // Reads every file's line at the position and reconciles its triples into
 // mp.probs. Triples are read for the SAMPLE file's rows only, up to the end
-// of the line or the first field that is not a number; an incomplete last
-// triple is dropped. Kept out of its caller, as write_position is: each
+// of the line; an incomplete last triple is dropped, and any other field
+// that is not a number fails the run. Kept out of its caller, as write_position is: each
 // loop then has the registers to itself.
 [[gnu::noinline]] bool read_position(run_log& log, merge_pass& mp, const position_entry& e) {
   std::fill(mp.probs.begin(), mp.probs.end(), 0.0);
@@ -490,13 +502,12 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
     gen_head h;
     if (!in.seek(fl.offset) || !in.next(line) || read_gen_head(line, h) ||
         h.position != e.desc.position) {
-      log.both(in.failed() ? in.error()
-                           : "File changed while it was read: " + mp.files[fl.file] + "\n",
-               true);
+      log.both(in.failed() ? in.error() : in.file_changed(), true);
       return false;
     }
     const std::vector<size_t>& rows = mp.ms.row_sample[fl.file];
     probability_reader r(h.rest);
+    const char* const rest_end = h.rest.data() + h.rest.size();
     for (size_t s = 0; s < rows.size(); ++s) {
       double p[3];
       std::string_view text[3];
@@ -515,7 +526,15 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
           text[got] = r.field();
           written_form &= is_written_form(v, text[got]);
         }
-        if (got < 3) break;
+        // Only the incomplete last triple may end in a field that is not a number.
+        if (got < 3) {
+          if (!r.done() && got + count_fields(std::string_view(
+                                      r.position(), static_cast<size_t>(rest_end - r.position()))) >= 3) {
+            log.both(not_a_number(in, fl.offset, 6 + 3 * s + static_cast<size_t>(got)), true);
+            return false;
+          }
+          break;
+        }
       }
       if (fl.reverse) {
         std::swap(p[0], p[2]);
@@ -585,6 +604,13 @@ bool merge_positions(run_log& log, merge_pass& mp, const position_table& table, 
     out.maybe_flush();
     if (mp.counts.written % 1000 == 0) log.out(int_text(mp.counts.written) + "\r", true);
     ++mp.counts.written;
+  }
+  for (const auto& in : mp.gens) {
+    if (in && !in->unchanged()) {
+      log.both(in->error(), true);
+      out.close();
+      return false;
+    }
   }
   if (!close_output(log, out)) return false;
   log.both("Number of mismatched overlapping loci: " + int_text(mp.counts.conflicts) + "\n", true);

@@ -216,18 +216,18 @@ bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
   // A file that grows or shrinks between the passes would leave samples
   // without genotypes, or genotypes without room.
   if (extra || k != n) {
-    log.both("File changed while it was read: " + in.name() + "\n");
+    log.both(in.file_changed());
     return false;
   }
   return true;
 }
 
 // The phenotype text goes into the name verbatim, but a '/' would put the
-// file into another directory.
+// file into another directory, and a zero byte would end its name there.
 std::string group_file_name(const std::string& base, const std::string& phenotype) {
   std::string t = phenotype;
   for (char& ch : t)
-    if (ch == '/') ch = '_';
+    if (ch == '/' || ch == '\0') ch = '_';
   size_t at = base.find(".gz");
   if (at == std::string::npos) return base + "_" + t;
   std::string name = base;
@@ -365,13 +365,11 @@ bool write_groups(run_log& log, const std::vector<std::string>& inputs,
   }
   std::vector<std::string> all = sample_names;
   all.insert(all.end(), gen_names.begin(), gen_names.end());
-  // Two texts that differ only in '/' and '_' would write over each other,
-  // and so would two that agree up to a zero byte, where the name ends.
+  // Two texts that differ only in '/', zero bytes and '_' would write over each other.
   std::set<std::string_view> seen;
   for (const std::string& name : sample_names) {
-    std::string_view used(name.c_str());
-    if (!seen.insert(used).second) {
-      log.both("Phenotype groups share a file name: " + std::string(used) + "\n");
+    if (!seen.insert(name).second) {
+      log.both("Phenotype groups share a file name: " + name + "\n");
       return false;
     }
   }

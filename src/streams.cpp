@@ -33,17 +33,21 @@ namespace {
 
 // Keys under which a name is one file with another: its text; its last name
 // component in its directory (device and inode, after links), whether the
-// file exists yet or not; and, when it exists, its own device and inode.
+// file exists yet or not; and, when it exists, its own device and inode. A
+// character device has none.
 // Two names are one file when they share a key. Each directory text is
 // looked up once, so checking many names costs one pass.
 class file_keys {
  public:
   void of(const std::string& name, std::vector<std::string>& keys) {
     keys.clear();
-    keys.push_back("t" + name);
     struct stat st;
+    const bool exists = stat(name.c_str(), &st) == 0;
+    // Nothing written to a character device (/dev/null) can be lost: no keys.
+    if (exists && S_ISCHR(st.st_mode)) return;
+    keys.push_back("t" + name);
     std::string target = name;
-    if (stat(name.c_str(), &st) == 0) {
+    if (exists) {
       keys.push_back("i" + id_text(st));
     } else {
       // A link to a file not yet there: writing through it creates its target.
@@ -444,6 +448,7 @@ line_reader::~line_reader() { close(); }
 bool line_reader::open(const std::string& name, bool compressed) {
   close();
   name_ = name;
+  rewound_ = false;
   by_content_ = false;
   compressed_ = compressed;
   return start(open_readable(name));
@@ -452,6 +457,7 @@ bool line_reader::open(const std::string& name, bool compressed) {
 bool line_reader::open_by_content(const std::string& name) {
   close();
   name_ = name;
+  rewound_ = false;
   by_content_ = true;
   return start(open_readable(name));
 }
@@ -472,6 +478,10 @@ static long read_full(int fd, char* dst, size_t n) {
   return static_cast<long>(got);
 }
 
+line_reader::file_stamp line_reader::stamp_of(const struct stat& st) {
+  return {st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 // Builds the chain over fd, open at the file's start (-1: the file could
 // not be opened).
 bool line_reader::start(int fd) {
@@ -490,6 +500,10 @@ bool line_reader::start(int fd) {
   struct stat st;
   const bool known = fstat(fd, &st) == 0;
   once_only_ = known && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+  if (!rewound_) {
+    stamped_ = known && S_ISREG(st.st_mode);
+    if (stamped_) opened_ = stamp_of(st);
+  }
   chain_ = std::make_unique<chain_state>();
   chain_->st->fd = fd;
   bool gzip = compressed_;
@@ -532,15 +546,29 @@ bool line_reader::rewind() {
   }
   // The descriptor outlives the chain: a name replaced since must not be read.
   int fd = chain_->st->fd;
-  chain_->st->fd = -1;
-  chain_.reset();
   if (lseek(fd, 0, SEEK_SET) != 0) {
-    ::close(fd);
     error_ = "Can't read " + name_ + "\n";
     pending_error_ = false;
     return false;
   }
+  if (!unchanged()) return false;
+  chain_->st->fd = -1;
+  chain_.reset();
+  rewound_ = true;
   return start(fd);
+}
+
+bool line_reader::unchanged() {
+  if (!stamped_ || !chain_) return true;
+  struct stat st;
+  if (fstat(chain_->st->fd, &st) != 0)
+    error_ = "Can't read " + name_ + "\n";
+  else if (stamp_of(st) == opened_)
+    return true;
+  else
+    error_ = file_changed();
+  pending_error_ = false;
+  return false;
 }
 
 bool line_reader::read_to_end() {
@@ -608,6 +636,8 @@ bool line_reader::fill() {
   if (end_ >= buf_.size() - kLineSlack) buf_.resize(2 * end_ + kLineSlack);
   long r = read_some(buf_.data() + end_, buf_.size() - kLineSlack - end_);
   if (r <= 0) {
+    // The end of a later pass: the text read must be the text of the first.
+    if (r == 0 && rewound_) unchanged();
     eof_ = true;
     return false;
   }
@@ -641,7 +671,8 @@ bool line_reader::next(std::string_view& line) {
   return true;
 }
 
-std::string line_reader::bad_line(std::string_view reason) const {
+std::string line_reader::bad_line(std::string_view reason) {
+  if (!read_to_end()) return error_;
   std::string s = "Bad line ";
   append_int(s, static_cast<long long>(line_number_));
   s += " in ";
@@ -650,6 +681,10 @@ std::string line_reader::bad_line(std::string_view reason) const {
   s += reason;
   s += '\n';
   return s;
+}
+
+std::string line_reader::file_changed() const {
+  return "File changed while it was read: " + name_ + "\n";
 }
 
 bool line_reader::seek(uint64_t offset) {

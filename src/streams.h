@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+struct stat;
+
 // Path of the log file for the whole process; "trevlin.log" unless --log names another.
 extern std::string log_file;
 
@@ -23,7 +25,8 @@ bool is_gzip_name(const std::string& name);
 // True when the two names are one file: the same text; the same last name
 // component in the same directory (after links), whether the file exists
 // yet or not (out, ./out, sub/../out); or existing files with the same device
-// and inode (hard links, links to a file).
+// and inode (hard links, links to a file). A character device after links
+// (/dev/null) is never one file with another.
 bool same_file(const std::string& a, const std::string& b);
 
 // The log of one run and the "both" convention: standard output first, then
@@ -106,10 +109,16 @@ class line_reader {
   // Opens the file through gzip when it starts with the gzip magic number,
   // else as plain text, whatever its name.
   bool open_by_content(const std::string& name);
-  // Starts again at the first line of the file already open (a second pass
-  // reads what the first read, even when the name now means another file). A
-  // pipe gives its text once: False, with error() "Can't read NAME".
+  // Starts again at the first line of the file already open, never a file
+  // opened again by name. A pipe gives its text once: False, with error()
+  // "Can't read NAME". False too when the file changed since it was opened
+  // (see unchanged()), a name that now means another file included.
   bool rewind();
+  // False when the open file's size, modification time or status-change time
+  // differ from those at its open: error() says file_changed(). Asked by
+  // rewind() and at the end of every later pass; a caller whose last pass
+  // stops before the end asks it once that pass is done.
+  bool unchanged();
   // Reads the rest of a compressed file, its text unused, for a caller that
   // stops before the end: damage anywhere in it still fails the read. Plain
   // text is not read. False when the file failed: error() says how.
@@ -135,8 +144,12 @@ class line_reader {
   uint64_t tell() const { return buf_offset_ + pos_; }
   bool seek(uint64_t offset);
 
-  // "Bad line N in NAME: reason\n" for the last line returned.
-  std::string bad_line(std::string_view reason) const;
+  // "Bad line N in NAME: reason\n" for the last line returned. Damaged gzip
+  // data can make a bad line: the rest of a compressed file is read first,
+  // and when it fails, its error() is the text instead.
+  std::string bad_line(std::string_view reason);
+  // "File changed while it was read: NAME\n", in every mode.
+  std::string file_changed() const;
 
   bool failed() const { return !error_.empty() && (eof_ || !pending_error_); }
   // "Damaged gzip file: NAME\n", "Can't read NAME\n" or "Can't open NAME\n".
@@ -165,6 +178,18 @@ class line_reader {
   bool eof_ = false;
   bool pending_error_ = false;  // error_ is set but text before the fault is still buffered
   bool had_newline_ = false;
+  // What unchanged() compares: size, modification and status-change times.
+  struct file_stamp {
+    long long size, mtime_s, mtime_ns, ctime_s, ctime_ns;
+    bool operator==(const file_stamp& o) const {
+      return size == o.size && mtime_s == o.mtime_s && mtime_ns == o.mtime_ns &&
+             ctime_s == o.ctime_s && ctime_ns == o.ctime_ns;
+    }
+  };
+  static file_stamp stamp_of(const struct stat& st);
+  file_stamp opened_{};  // at open; regular files only
+  bool stamped_ = false;
+  bool rewound_ = false;  // a later pass has begun
 };
 
 // Buffered writer to a new file, through gzip when asked. Writes go to an

@@ -125,7 +125,8 @@ TEST(GenToPed, SampleCountFromFirstLine) {
 }
 
 TEST(GenToPed, SampleColumns) {
-  struct row { std::string header, data; std::vector<std::string> opts; std::string sex, pheno; };
+  // refused: the column that is not there, and no PED line; "-9" names none.
+  struct row { std::string header, data; std::vector<std::string> opts; std::string sex, pheno, refused = ""; };
   const std::vector<row> rows = {
       {"ID_1 ID_2 missing sex pheno", "a b 0 2 1", {"--phenotype", "pheno"}, "2", "1"},
       {"ID_1 ID_2 missing gender sex", "a b 0 1 2", {}, "1", "-9"},
@@ -138,13 +139,25 @@ TEST(GenToPed, SampleColumns) {
       {"ID_1 ID_2 missing sex", "a b 0 1.5", {}, "1", "-9"},
       {"sex\tID_2 missing", "a\tb 0", {"--phenotype", "ID_2"}, "-9", "b"},
       {"ID_1 ID_2 missing sex pheno", "a b 0", {"--phenotype", "pheno"}, "-9", "-9"},
+      {"ID_1 ID_2 missing sex pheno", "a b 0 2 1", {"--phenotype", "Pheno"}, "", "", "Pheno"},
+      {"ID_1 ID_2 missing pheno", "a b 0 1", {"--sex", "mysex"}, "", "", "mysex"},
+      {"ID_1 ID_2 missing gender", "a b 0 2", {"--sex", "mysex"}, "2", "-9"},
+      {"ID_1 ID_2 missing p", "a b 0 5", {"--phenotype", "p", "--sex", "p"}, "-9", "5"},
+      {"ID_1 ID_2 missing", "a b 0", {"--phenotype", "-9", "--sex", "-9"}, "-9", "-9"},
   };
   for (const row& r : rows) {
     auto args = g2p(r.opts);
-    run_case(ok_case(r.header + " / " + r.data,
-                     {{"in.gen", "s rs1 7 A G 0 1 0\n"},
-                      {"in.sample", r.header + "\r\n0 0 0\r\n" + r.data + "\r\nextra row\n"}},
-                     args, 1, 1, "", 0,
+    const std::map<std::string, std::string> files = {
+        {"in.gen", "s rs1 7 A G 0 1 0\n"},
+        {"in.sample", r.header + "\r\n0 0 0\r\n" + r.data + "\r\nextra row\n"}};
+    if (!r.refused.empty()) {
+      run_case(fail_case(r.header + " / " + r.refused, files, args,
+                         echo_line(args) + "Count SNPs and samples...\nNumber of samples: 1\n"
+                                           "Number of SNPs: 1\nSample...\n",
+                         "No column " + r.refused + " in SAMPLE file in.sample\n"));
+      continue;
+    }
+    run_case(ok_case(r.header + " / " + r.data, files, args, 1, 1, "", 0,
                      {{"in.gen.ped", "0\ta\t0\t0\t" + r.sex + "\t" + r.pheno + "\tA G\n"}}));
   }
 }

@@ -1,4 +1,7 @@
 // The reader and writer over plain and gzip files.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -66,11 +69,50 @@ TEST(Streams, RoundTripPlainAndGzip) {
     EXPECT_EQ(lines, (std::vector<std::string>{"a b c", "second line\r", "", "last without newline"}));
     EXPECT_FALSE(r.had_newline());
     EXPECT_EQ(r.line_number(), 4u);
-    // A file put in its place since is not what the second pass reads.
-    write_with(d, "new", compressed, "other text\n");
-    ASSERT_EQ(rename(d.file("new").c_str(), d.file(name).c_str()), 0);
     ASSERT_TRUE(r.rewind());
     EXPECT_EQ(read_lines(r), lines);
+    EXPECT_FALSE(r.failed());
+    // A file put in its place since is never read: the open file lost its
+    // name, a change of its status.
+    write_with(d, "new", compressed, "other text\n");
+    ASSERT_EQ(rename(d.file("new").c_str(), d.file(name).c_str()), 0);
+    EXPECT_FALSE(r.rewind());
+    EXPECT_EQ(r.error(), "File changed while it was read: " + d.file(name) + "\n");
+    EXPECT_TRUE(read_lines(r).empty());
+  }
+}
+
+// A file written over in place, every line keeping its length: its size and
+// times tell, before a later pass, at that pass's end, or when the caller
+// asks (a last pass that stops early). Dated in the past first, so that the
+// rewrite's times differ at any clock grain.
+TEST(Streams, FileChangedBetweenOrDuringPasses) {
+  temp_dir d;
+  const struct timespec past[2] = {{946684800, 0}, {946684800, 0}};
+  enum when { before_rewind, before_end, before_asked };
+  for (bool compressed : {false, true}) {
+    for (when w : {before_rewind, before_end, before_asked}) {
+      SCOPED_TRACE(std::to_string(compressed) + " " + std::to_string(w));
+      write_with(d, "f", compressed, "one\ntwo\n");
+      ASSERT_EQ(utimensat(AT_FDCWD, d.file("f").c_str(), past, 0), 0);
+      line_reader r;
+      ASSERT_TRUE(r.open(d.file("f"), compressed));
+      read_lines(r);
+      EXPECT_TRUE(r.unchanged());
+      std::string_view line;
+      if (w == before_rewind) write_with(d, "f", compressed, "ONE\nTWO\n");
+      if (r.rewind() && r.next(line)) {
+        EXPECT_NE(w, before_rewind);
+        write_with(d, "f", compressed, "ONE\nTWO\n");
+        if (w == before_end) {
+          read_lines(r);
+        } else {
+          EXPECT_FALSE(r.unchanged());
+        }
+      }
+      EXPECT_TRUE(r.failed());
+      EXPECT_EQ(r.error(), "File changed while it was read: " + d.file("f") + "\n");
+    }
   }
 }
 
