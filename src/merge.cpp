@@ -473,6 +473,21 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
   }
 }
 
+// The first field of triple s of the probability fields rest that is not a
+// number, counted over the whole line from 1; 0 when the triple is the
+// incomplete last one, which is dropped. Looked for once the merge loop has
+// left the line, so that the loop carries nothing for it.
+[[gnu::cold, gnu::noinline]] size_t word_in_triple(std::string_view rest, size_t s) {
+  field_cursor c(rest);
+  std::string_view f[3];
+  for (size_t i = 0; i < 3 * s; ++i) c.next(f[0]);
+  if (!(c.next(f[0]) && c.next(f[1]) && c.next(f[2]))) return 0;
+  double v;
+  for (size_t i = 0; i < 3; ++i)
+    if (!parse_double(f[i], v)) return 6 + 3 * s + i;
+  return 0;
+}
+
 // "Bad line" for field K of the line at offset, which is not a number. The
 // merge pass reaches its lines by offset without counting them: the file is
 // read again up to the line, for its number.
@@ -507,8 +522,8 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
     }
     const std::vector<size_t>& rows = mp.ms.row_sample[fl.file];
     probability_reader r(h.rest);
-    const char* const rest_end = h.rest.data() + h.rest.size();
-    for (size_t s = 0; s < rows.size(); ++s) {
+    size_t s = 0;
+    for (; s < rows.size(); ++s) {
       double p[3];
       std::string_view text[3];
       bool written_form = true;  // all three texts as the output writes them
@@ -526,15 +541,7 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
           text[got] = r.field();
           written_form &= is_written_form(v, text[got]);
         }
-        // Only the incomplete last triple may end in a field that is not a number.
-        if (got < 3) {
-          if (!r.done() && got + count_fields(std::string_view(
-                                      r.position(), static_cast<size_t>(rest_end - r.position()))) >= 3) {
-            log.both(not_a_number(in, fl.offset, 6 + 3 * s + static_cast<size_t>(got)), true);
-            return false;
-          }
-          break;
-        }
+        if (got < 3) break;
       }
       if (fl.reverse) {
         std::swap(p[0], p[2]);
@@ -547,6 +554,13 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
         keep_texts(mp.texts_of[rows[s]], text, written_form, mp.position_number);
       else if (c == slot_change::other)
         mp.texts_of[rows[s]].position = 0;
+    }
+    // The triples ended early: at the end of the line, or at a word.
+    if (s < rows.size()) {
+      if (const size_t k = word_in_triple(h.rest, s)) {
+        log.both(not_a_number(in, fl.offset, k), true);
+        return false;
+      }
     }
   }
   return true;
