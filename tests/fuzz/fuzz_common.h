@@ -18,7 +18,7 @@
 #include <zlib.h>
 
 #include "../gzip_text.h"
-#include "streams.h"
+#include "run_log.h"
 
 namespace fuzz {
 
