@@ -1,5 +1,5 @@
-// The run's log: opened and truncated once by the front end, appended to by
-// the mode; standard output and log write failures, kept until the run ends.
+// The run's log: truncated once by the front end, then appended to by the
+// mode. A failed write to it or to standard output is kept for the run's end.
 #include "run_log.h"
 
 #include <cerrno>
