@@ -14,10 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "file_names.h"
 #include "gen_line.h"
 #include "genotype_records.h"
+#include "run_log.h"
 #include "store_memory.h"
-#include "streams.h"
 #include "text.h"
 
 // 1 when the text is a chromosome code: "1" to "24", "X", "Y" or "M", in full.
@@ -58,10 +59,7 @@ void log_count(run_log& log, const char* label, long long v) {
 // fields. The file stays open for the data pass.
 bool count_gen(run_log& log, line_reader& gen, const std::string& name, uint64_t& snps,
                int64_t& samples) {
-  if (!gen.open(name, is_gzip_name(name))) {
-    log.both(gen.error());
-    return false;
-  }
+  if (!open_input(log, gen, name, is_gzip_name(name))) return false;
   std::string_view line;
   while (gen.next(line)) {
     if (is_blank(line)) continue;
@@ -93,10 +91,7 @@ bool read_samples(run_log& log, const std::string& name, const std::string& phen
   // Counts come from the file: room grows with the rows actually read beyond this.
   samples.reserve(static_cast<size_t>(std::min<int64_t>(gen_samples, kMaxReserve)));
   line_reader in;
-  if (!in.open(name, is_gzip_name(name))) {
-    log.both(in.error());
-    return false;
-  }
+  if (!open_input(log, in, name, is_gzip_name(name))) return false;
   int32_t pheno_col = -9, sex_col = -9;
   bool sex_named = false;  // a column has --sex's name, even when it is the phenotype's
   std::string_view line, word;
@@ -166,7 +161,7 @@ bool allocate_store(run_log& log, store_memory& store, uint64_t snps, uint64_t s
   // empty store.
   if (!(bytes < static_cast<uint128>(SIZE_MAX) &&
         store.allocate(static_cast<size_t>(bytes) + 1))) {
-    log.both("Not enough memory for genotypes: " + count + "\n");
+    log.both(not_enough_memory_for_genotypes(count));
     return false;
   }
   return true;
@@ -295,10 +290,7 @@ bool read_gen(run_log& log, line_reader& gen, gen_pass& p) {
 bool write_map(run_log& log, const std::string& name, bool gz, const std::vector<map_snp>& snps,
                bool chromosome_layout, bool alleles) {
   text_writer out;
-  if (!out.open(name, gz)) {
-    log.both(out.error());
-    return false;
-  }
+  if (!open_output(log, out, name, gz)) return false;
   std::string& b = out.buffer();
   for (const map_snp& s : snps) {
     if (chromosome_layout) {
@@ -327,10 +319,7 @@ bool write_map(run_log& log, const std::string& name, bool gz, const std::vector
 bool write_ped(run_log& log, const std::string& name, bool gz, const std::vector<sample>& samples,
                uint64_t n, const char* store, uint64_t snps) {
   text_writer out;
-  if (!out.open(name, gz)) {
-    log.both(out.error());
-    return false;
-  }
+  if (!open_output(log, out, name, gz)) return false;
   std::string& b = out.buffer();
   const uint64_t row_bytes = 2 * snps;
   const char* row = store;

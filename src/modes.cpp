@@ -4,11 +4,12 @@
 
 #include <iostream>
 
+#include "file_names.h"
 #include "gen_to_ped.h"
 #include "merge.h"
 #include "orient.h"
 #include "ped_to_gen.h"
-#include "streams.h"
+#include "run_log.h"
 #include "subset.h"
 #include "update.h"
 

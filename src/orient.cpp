@@ -13,8 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "file_names.h"
 #include "gen_line.h"
-#include "streams.h"
+#include "run_log.h"
 #include "text.h"
 
 namespace {
@@ -148,10 +149,7 @@ void orient_snp(std::string_view rest, std::string_view allele_a, std::string_vi
 // lines with another orientation are reported and add nothing.
 bool read_strand_file(run_log& log, const std::string& name, strand_table& table) {
   line_reader in;
-  if (!in.open(name, is_gzip_name(name))) {
-    log.both(in.error(), true);
-    return false;
-  }
+  if (!open_input(log, in, name, is_gzip_name(name))) return false;
   std::string msg;
   std::string_view line;
   while (in.next(line)) {
@@ -201,8 +199,7 @@ void orient_line(run_log& log, const gen_head& g, char strand, bool excl, bool o
     msg += ' ';
     msg.append(g.rs_id.data(), g.rs_id.size());
     msg += '\n';
-    log.log(msg, true);
-    log.out(msg, true);
+    log.log_then_out(msg);
   }
   if (strand || !excl) {
     std::string& buf = out.buffer();
@@ -232,14 +229,12 @@ bool orient_gen_file(run_log& log, const std::string& gen_file, const std::strin
                      const strand_table& table, bool excl, bool order, orient_counts& counts) {
   line_reader in;
   if (!in.open(gen_file, is_gzip_name(gen_file))) {
-    log.log(in.error(), true);
-    log.out(in.error(), true);
+    log.log_then_out(in.error());
     return false;
   }
   text_writer out;
   if (!out.open(out_gen, is_gzip_name(out_gen))) {
-    log.log(out.error(), true);
-    log.out(out.error(), true);
+    log.log_then_out(out.error());
     return false;
   }
   std::string msg;

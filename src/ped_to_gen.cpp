@@ -15,10 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "file_names.h"
 #include "genotype_records.h"
 #include "number_format.h"
+#include "run_log.h"
 #include "store_memory.h"
-#include "streams.h"
 #include "text.h"
 
 namespace {
@@ -36,10 +37,7 @@ using group_map = std::map<std::string, std::vector<int64_t>, std::less<>>;
 // non-blank characters after the position count.
 bool read_map(run_log& log, const std::string& name, std::vector<map_snp>& snps) {
   line_reader in;
-  if (!in.open(name, is_gzip_name(name))) {
-    log.both(in.error());
-    return false;
-  }
+  if (!open_input(log, in, name, is_gzip_name(name))) return false;
   std::string_view line;
   while (in.next(line)) {
     if (is_blank(line)) continue;
@@ -79,10 +77,7 @@ bool read_map(run_log& log, const std::string& name, std::vector<map_snp>& snps)
 // for the data pass.
 bool count_samples(run_log& log, line_reader& in, const std::string& name, bool gz,
                    int64_t& count) {
-  if (!in.open(name, gz)) {
-    log.both(in.error());
-    return false;
-  }
+  if (!open_input(log, in, name, gz)) return false;
   std::string_view line;
   while (in.next(line))
     if (!is_blank(line)) ++count;
@@ -240,10 +235,7 @@ bool write_sample_file(run_log& log, const std::string& name, bool gz, bool calv
                        const std::vector<sample>& samples, const std::vector<int64_t>* members,
                        size_t nsnps) {
   text_writer w;
-  if (!w.open(name, gz)) {
-    log.both(w.error());
-    return false;
-  }
+  if (!open_output(log, w, name, gz)) return false;
   w.write("ID_1 ID_2 Missing Gender Phenotype\n");
   w.write(calvora1 ? "0 0 0 1 P\n" : "0 0 0 D P\n");
   size_t rows = members ? members->size() : samples.size();
@@ -322,10 +314,7 @@ void append_gen_line(std::string& buf, const map_snp& snp, char a, char b, bool 
 bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<map_snp>& snps,
                     const char* matrix, size_t n, const std::vector<int64_t>* members) {
   text_writer w;
-  if (!w.open(name, gz)) {
-    log.both(w.error());
-    return false;
-  }
+  if (!open_output(log, w, name, gz)) return false;
   for (size_t j = 0; j < snps.size(); ++j) {
     map_snp& snp = snps[j];
     // A SNP seen with one allele only gets it twice.
@@ -349,7 +338,7 @@ bool allocate_matrix(run_log& log, int64_t nsamples, size_t nsnps, store_memory&
   log.both(uint128_text(bytes) + "\n", true);
   if (bytes == 0) return true;
   if (bytes <= SIZE_MAX && matrix.allocate(static_cast<size_t>(bytes))) return true;
-  log.both("Not enough memory for genotypes: " + uint128_text(bytes) + "\n");
+  log.both(not_enough_memory_for_genotypes(uint128_text(bytes)));
   return false;
 }
 

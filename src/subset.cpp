@@ -13,9 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "file_names.h"
 #include "gen_line.h"
 #include "number_format.h"
-#include "streams.h"
+#include "run_log.h"
 #include "text.h"
 
 namespace {
@@ -27,10 +28,7 @@ using id_set = std::set<std::string, std::less<>>;
 bool read_id_list(run_log& log, const std::string& name, id_set& ids) {
   if (name.empty()) return true;
   line_reader in;
-  if (!in.open(name, is_gzip_name(name))) {
-    log.both(in.error(), true);
-    return false;
-  }
+  if (!open_input(log, in, name, is_gzip_name(name))) return false;
   std::string_view line, f;
   while (in.next(line)) {
     field_cursor c(line);
@@ -92,10 +90,7 @@ bool check_files(run_log& log, const subset_files& f, bool sample_subset) {
 // First pass: the number of samples, from the fields of the first non-blank
 // GEN line. The file stays open for the GEN pass.
 bool count_input_samples(run_log& log, const std::string& name, subset_pass& s) {
-  if (!s.gen.open(name, s.gz)) {
-    log.both(s.gen.error(), true);
-    return false;
-  }
+  if (!open_input(log, s.gen, name, s.gz)) return false;
   std::string_view line;
   while (s.gen.next(line)) {
     if (is_blank(line)) continue;
@@ -165,15 +160,9 @@ bool copy_samples(run_log& log, const subset_files& f, subset_pass& s) {
   if (!read_id_list(log, f.sample_excl, exclude_ids)) return false;
 
   text_writer out;
-  if (!out.open(f.out_sample, s.gz)) {
-    log.both(out.error(), true);
-    return false;
-  }
+  if (!open_output(log, out, f.out_sample, s.gz)) return false;
   line_reader in;
-  if (!in.open(f.sample, is_gzip_name(f.sample))) {
-    log.both(in.error(), true);
-    return false;
-  }
+  if (!open_input(log, in, f.sample, is_gzip_name(f.sample))) return false;
   copy_sample_rows(log, in, out, include_ids, exclude_ids, s);
   // The rows may have ended early; damage after them still fails the file.
   if (!in.read_to_end()) {
@@ -334,10 +323,7 @@ bool copy_gen(run_log& log, const std::string& out_gen, const snp_filter& f, boo
     return false;
   }
   text_writer out;
-  if (!out.open(out_gen, s.gz)) {
-    log.both(out.error(), true);
-    return false;
-  }
+  if (!open_output(log, out, out_gen, s.gz)) return false;
   snp_counts n;
   if (!copy_snps(log, f, written, s, out, n)) {
     out.close();

@@ -14,8 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "file_names.h"
 #include "modes.h"
-#include "streams.h"
+#include "run_log.h"
 
 // ---- option table ----
 
@@ -279,8 +280,7 @@ namespace {
 bool stdout_ready = false;  // std::cout is set up; before, it must be bypassed
 
 [[noreturn]] void not_enough_memory_by_hand() {
-  static const char kMessage[] = "Not enough memory\n";
-  if (write(1, kMessage, sizeof kMessage - 1) < 0) {
+  if (write(1, kNotEnoughMemory.data(), kNotEnoughMemory.size()) < 0) {
   }
   _exit(1);
 }

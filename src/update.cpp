@@ -1,7 +1,7 @@
 // -U: prints a SAMPLE file, each line followed by an empty line.
 #include "update.h"
 
-#include "streams.h"
+#include "run_log.h"
 
 int update_pheno_cov(std::string sample_file, std::string, std::string, bool, bool) {
   run_log out;  // standard output only: this mode has no log
@@ -11,10 +11,7 @@ int update_pheno_cov(std::string sample_file, std::string, std::string, bool, bo
     return 0;
   }
   line_reader in;
-  if (!in.open_by_content(sample_file)) {
-    out.out(in.error(), true);
-    return 1;
-  }
+  if (!open_input_by_content(out, in, sample_file)) return 1;
   // Each line is printed with its newline and one more. The end is seen only
   // by a read that finds nothing, so a file ending in a newline gives one
   // more empty line, as an empty file gives a single one.

@@ -18,7 +18,7 @@
 
 #include "e2e.h"
 #include "modes.h"
-#include "streams.h"
+#include "run_log.h"
 #include "trevlin.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// The reader and writer over plain and gzip files.
+// The reader and writer over plain and gzip files, and the readers of the
+// fields and GEN lines they carry.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -7,18 +8,14 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "e2e.h"
 #include "gen_line.h"
+#include "line_reader.h"
 #include "number_format.h"
-#include "streams.h"
 #include "text.h"
+#include "text_writer.h"
 
 namespace {
 
@@ -42,12 +39,7 @@ std::string write_with(const temp_dir& d, const std::string& name, bool gz,
   return d.read(name);
 }
 
-TEST(Streams, GzipNameIsASubstringTest) {
-  for (const char* yes : {"in.gen.gz", "data.gz.txt", "a.gzip", ".gz"}) EXPECT_TRUE(is_gzip_name(yes)) << yes;
-  for (const char* no : {"in.gen", "DATA.GZ", "a.g z", ""}) EXPECT_FALSE(is_gzip_name(no)) << no;
-}
-
-TEST(Streams, RoundTripPlainAndGzip) {
+TEST(ReaderWriter, RoundTripPlainAndGzip) {
   temp_dir d;
   std::string text = "a b c\nsecond line\r\n\nlast without newline";
   EXPECT_EQ(write_with(d, "p.txt", false, text), text);
@@ -86,7 +78,7 @@ TEST(Streams, RoundTripPlainAndGzip) {
 // times tell, before a later pass, at that pass's end, or when the caller
 // asks (a last pass that stops early). Dated in the past first, so that the
 // rewrite's times differ at any clock grain.
-TEST(Streams, FileChangedBetweenOrDuringPasses) {
+TEST(ReaderWriter, FileChangedBetweenOrDuringPasses) {
   temp_dir d;
   const struct timespec past[2] = {{946684800, 0}, {946684800, 0}};
   enum when { before_rewind, before_end, before_asked };
@@ -116,14 +108,14 @@ TEST(Streams, FileChangedBetweenOrDuringPasses) {
   }
 }
 
-TEST(Streams, EmptyCompressedOutputIsAValidMember) {
+TEST(ReaderWriter, EmptyCompressedOutputIsAValidMember) {
   temp_dir d;
   std::string gz = write_with(d, "e.gz", true, "");
   EXPECT_TRUE(is_gzip_data(gz));
   EXPECT_EQ(system(("gzip -t " + d.file("e.gz")).c_str()), 0);
 }
 
-TEST(Streams, ReadsEveryGzipMember) {
+TEST(ReaderWriter, ReadsEveryGzipMember) {
   temp_dir d;
   d.write("two.gz", gzip_bytes("one\n") + gzip_bytes("two\n"));
   line_reader r;
@@ -135,7 +127,7 @@ TEST(Streams, ReadsEveryGzipMember) {
   EXPECT_EQ(read_lines(z), (std::vector<std::string>{"one", "two"}));
 }
 
-TEST(Streams, DamagedGzipIsReported) {
+TEST(ReaderWriter, DamagedGzipIsReported) {
   temp_dir d;
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + " some words\n";
@@ -178,7 +170,7 @@ TEST(Streams, DamagedGzipIsReported) {
   }
 }
 
-TEST(Streams, ZeroByteGzipNamedFileReadsAsEmpty) {
+TEST(ReaderWriter, ZeroByteGzipNamedFileReadsAsEmpty) {
   temp_dir d;
   d.write("old.gz", "");
   line_reader r;
@@ -188,7 +180,7 @@ TEST(Streams, ZeroByteGzipNamedFileReadsAsEmpty) {
   EXPECT_FALSE(r.failed());
 }
 
-TEST(Streams, LinesOfAnyLength) {
+TEST(ReaderWriter, LinesOfAnyLength) {
   temp_dir d;
   std::string longline(3 * 1024 * 1024 + 17, 'x');
   std::string text = "short\n" + longline + "\nafter\n";
@@ -209,7 +201,7 @@ TEST(Streams, LinesOfAnyLength) {
   }
 }
 
-TEST(Streams, TellAndSeekByContent) {
+TEST(ReaderWriter, TellAndSeekByContent) {
   temp_dir d;
   std::string text;
   for (int i = 0; i < 50000; ++i) text += "row" + std::to_string(i) + "\n";
@@ -235,7 +227,7 @@ TEST(Streams, TellAndSeekByContent) {
   }
 }
 
-TEST(Streams, OpenFailures) {
+TEST(ReaderWriter, OpenFailures) {
   temp_dir d;
   line_reader r;
   EXPECT_FALSE(r.open(d.file("missing"), false));
@@ -247,87 +239,7 @@ TEST(Streams, OpenFailures) {
   EXPECT_EQ(w.error(), "Can't open " + d.file("no/such/dir/out") + "\n");
 }
 
-// Whether a and b are one file as the file system sees it: a file made
-// through a when there is none yet, then both looked up.
-bool one_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  const bool made = stat(a.c_str(), &sa) != 0;
-  if (made) {
-    int fd = open(a.c_str(), O_WRONLY | O_CREAT, 0600);
-    EXPECT_GE(fd, 0) << a;
-    close(fd);
-    EXPECT_EQ(stat(a.c_str(), &sa), 0) << a;
-  }
-  const bool same = stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  if (made) {
-    char* real = realpath(a.c_str(), nullptr);
-    EXPECT_EQ(real ? unlink(real) : -1, 0) << a;
-    free(real);
-  }
-  return same;
-}
-
-// same_file against the file system, over the names of files, existing or
-// not, reached through linked directories, ".." after a link, hard links,
-// links to files and links to files not yet there; before and after the file
-// is made.
-TEST(Streams, SameFileIsTheFileSystemsAnswer) {
-  temp_dir d;
-  const std::string t = d.path();
-  ASSERT_EQ(system(("cd '" + t + "' && mkdir -p d/s && ln -s d ln && ln -s d/s ls && touch d/f && " +
-                    "ln d/f d/h && ln -s f d/lf && ln -s s/n d/dl && ln -s ../m d/s/up && " +
-                    "ln -s ln/dl chain && ln -s '" + t + "/d/s/k' abs").c_str()),
-            0);
-  struct place {
-    std::vector<std::string> spellings, leaves;
-  };
-  const std::vector<place> places = {
-      {{"/d", "/./d", "/ln", "/d/s/..", "/ls/..", "/ln/s/..", "/d/"}, {"f", "h", "lf", "dl", "n", "m", "x"}},
-      {{"/d/s", "/ln/s", "/ls", "/ls/../s", "/d/./s"}, {"n", "m", "k", "up", "y"}},
-      {{"", "/d/..", "/ls/../.."}, {"chain", "abs", "z"}}};
-  std::vector<std::string> names;
-  for (const place& p : places)
-    for (const std::string& dir : p.spellings)
-      for (const std::string& leaf : p.leaves) names.push_back(t + dir + "/" + leaf);
-  for (const std::string& a : names)
-    for (const std::string& b : names) {
-      const bool said = same_file(a, b);
-      ASSERT_EQ(said, one_file(a, b)) << a << " " << b;
-      if (a != b) {
-        ASSERT_EQ(said, same_file(b, a)) << a << " " << b;
-      }
-    }
-}
-
-// The log's append open never waits: on a named pipe without a reader it
-// goes on at once, and the run ends with status 1 for its log. In a child,
-// as the log's state is the process's; an open that waits is ended by the
-// alarm.
-TEST(Streams, LogOnAPipeWithoutReaderFailsAtOnce) {
-  temp_dir d;
-  ASSERT_EQ(mkfifo(d.file("lg").c_str(), 0600), 0);
-  std::fflush(stdout);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    alarm(30);
-    int fd = open(d.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || dup2(fd, 1) < 0) _exit(3);
-    log_file = d.file("lg");
-    run_log log;
-    const bool opened = log.open_append();
-    log.both("step\n", true);
-    log.close();
-    _exit(opened ? finish_run(0) : 2);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "the open waited for a reader";
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(d.read("out"), "step\nCan't write " + d.file("lg") + "\n");
-}
-
-TEST(Streams, WriteFailuresAreReportedAtClose) {
+TEST(ReaderWriter, WriteFailuresAreReportedAtClose) {
   for (bool gz : {false, true}) {
     for (size_t n : {size_t(10), size_t(5) << 20}) {
       text_writer w;
