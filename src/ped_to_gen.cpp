@@ -314,28 +314,31 @@ void append_gen_line(std::string& buf, const map_snp& snp, char a, char b, bool 
   buf += '\n';
 }
 
-// One GEN file: every sample (members null) or one phenotype group. The
-// single file puts each SNP's alleles in order in the SNP list itself, and
-// then tests the ordered first allele for digits; group files leave the list
-// as it is, so every group takes the same decisions, and test the allele as
-// read.
-bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<map_snp>& snps,
-                    const char* matrix, size_t n, const std::vector<int64_t>* members) {
+// The alleles once the PED file is read: a SNP seen with one allele only
+// gets it twice; one never seen keeps "- -".
+void settle_alleles(std::vector<map_snp>& snps) {
+  for (map_snp& snp : snps)
+    if (snp.allele2 == '-') snp.allele2 = snp.allele1;
+}
+
+// One GEN file: every sample (members null) or one phenotype group. Each line
+// has its SNP's alleles in order, and its cells reversed when that swaps
+// them. Whether they are digits to recode is told by allele A in the single
+// file and by the allele as read in group files.
+bool write_gen_file(run_log& log, const std::string& name, bool gz,
+                    const std::vector<map_snp>& snps, const char* matrix, size_t n,
+                    const std::vector<int64_t>* members) {
   text_writer w;
   if (!w.open(name, gz)) {
     log.both(w.error());
     return false;
   }
   for (size_t j = 0; j < snps.size(); ++j) {
-    map_snp& snp = snps[j];
-    // A SNP seen with one allele only gets it twice.
-    if (snp.allele2 == '-') snp.allele2 = snp.allele1;
-    bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
-    if (swap && !members) std::swap(snp.allele1, snp.allele2);
-    bool in_order = !swap || !members;
-    char a = in_order ? snp.allele1 : snp.allele2;
-    char b = in_order ? snp.allele2 : snp.allele1;
-    append_gen_line(w.buffer(), snp, a, b, is_numeric_allele(snp.allele1), swap,
+    const map_snp& snp = snps[j];
+    const bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
+    const char a = swap ? snp.allele2 : snp.allele1;
+    const char b = swap ? snp.allele1 : snp.allele2;
+    append_gen_line(w.buffer(), snp, a, b, is_numeric_allele(members ? snp.allele1 : a), swap,
                     matrix + j * n * 3, n, members);
     w.maybe_flush();
   }
@@ -419,6 +422,7 @@ int convert_to_gen(run_log& log, const std::string& ped_file, const std::string&
   group_map groups;
   ped_pass pass{snps, samples, matrix.get(), family, discrete_phenotype, groups};
   if (!read_ped(log, ped, pass)) return 1;
+  settle_alleles(snps);
 
   if (discrete_phenotype)
     return write_groups(log, inputs, out_gen, out_sample, ped_gz, calvora1, pass) ? 0 : 1;
