@@ -148,6 +148,31 @@ uint64_t code_alleles(std::string_view alleles, ped_pass& p, size_t k, int64_t& 
   return codes;
 }
 
+// Sample k from its line's leading fields f (sex_text: scratch), and its group.
+void store_sample(ped_pass& p, size_t k, const std::string_view* f, int64_t missing,
+                  std::string& sex_text) {
+  sample& out = p.samples[k];
+  if (p.family) {
+    out.ID_1.assign(f[0]);
+    out.ID_1 += '_';
+    out.ID_1 += f[1];
+  } else {
+    out.ID_1.assign(f[1]);
+  }
+  out.ID_2 = out.ID_1;
+  // The sex code is taken as strtol reads it: "F" gives 0, "2x" gives 2.
+  sex_text.assign(f[4]);
+  out.gender = static_cast<int32_t>(std::strtol(sex_text.c_str(), nullptr, 10));
+  out.phenotype.assign(f[5]);
+  out.missing = static_cast<double>(missing);
+  if (p.discrete) {
+    auto g = p.groups.find(f[5]);
+    if (g == p.groups.end())
+      g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
+    g->second.push_back(static_cast<int64_t>(k));
+  }
+}
+
 // Fills the sample table, the matrix and the groups from the PED lines.
 bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
   if (!in.rewind()) {
@@ -187,26 +212,7 @@ bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
       return false;
     }
 
-    sample& out = p.samples[k];
-    if (p.family) {
-      out.ID_1.assign(f[0]);
-      out.ID_1 += '_';
-      out.ID_1 += f[1];
-    } else {
-      out.ID_1.assign(f[1]);
-    }
-    out.ID_2 = out.ID_1;
-    // The sex code is taken as strtol reads it: "F" gives 0, "2x" gives 2.
-    sex_text.assign(f[4]);
-    out.gender = static_cast<int32_t>(std::strtol(sex_text.c_str(), nullptr, 10));
-    out.phenotype.assign(f[5]);
-    out.missing = static_cast<double>(missing);
-    if (p.discrete) {
-      auto g = p.groups.find(f[5]);
-      if (g == p.groups.end())
-        g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
-      g->second.push_back(static_cast<int64_t>(k));
-    }
+    store_sample(p, k, f, missing, sex_text);
     ++k;
   }
   if (in.failed()) {
@@ -314,17 +320,15 @@ void append_gen_line(std::string& buf, const map_snp& snp, char a, char b, bool 
   buf += '\n';
 }
 
-// The alleles once the PED file is read: a SNP seen with one allele only
-// gets it twice; one never seen keeps "- -".
+// A SNP seen with one allele only gets it twice; one never seen keeps "- -".
 void settle_alleles(std::vector<map_snp>& snps) {
   for (map_snp& snp : snps)
     if (snp.allele2 == '-') snp.allele2 = snp.allele1;
 }
 
-// One GEN file: every sample (members null) or one phenotype group. Each line
-// has its SNP's alleles in order, and its cells reversed when that swaps
-// them. Whether they are digits to recode is told by allele A in the single
-// file and by the allele as read in group files.
+// One GEN file: every sample (members null) or one phenotype group, alleles in
+// order and cells reversed when that swaps them. Digits are recoded by allele
+// A in the single file, by the allele as read in group files.
 bool write_gen_file(run_log& log, const std::string& name, bool gz,
                     const std::vector<map_snp>& snps, const char* matrix, size_t n,
                     const std::vector<int64_t>* members) {
