@@ -186,8 +186,8 @@ inline void keep_texts(slot_text& st, const std::string_view* text, bool written
 // Reads every file's line at the position and reconciles its triples into
 // mp.probs. Triples are read for the SAMPLE file's rows only, up to the end
 // of the line; an incomplete last triple is dropped, and any other field
-// that is not a number fails the run. Kept out of its caller, as write_position is: each
-// loop then has the registers to itself.
+// that is not a number fails the run. Kept out of its caller, as
+// write_position is: each loop then has the registers to itself.
 [[gnu::noinline]] bool read_position(run_log& log, merge_pass& mp, const position_entry& e) {
   std::fill(mp.probs.begin(), mp.probs.end(), 0.0);
   ++mp.serial;  // the texts kept for earlier positions lapse

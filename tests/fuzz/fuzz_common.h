@@ -154,7 +154,7 @@ class captured_stdout {
 inline bool is_error_line(std::string_view line) {
   static const char* const kErrors[] = {
       "Can't open ",  "Can't read ", "Can't write ", "Damaged gzip file: ", "Bad line ",
-      "Not enough memory", "File changed while it was read: ", "SAMPLE file ",
+      "Not enough memory", "File changed while it was read: ", "SAMPLE file ", "No column ",
       "Phenotype groups share a file name: ", "Output file is "};
   for (const char* e : kErrors)
     if (line.substr(0, std::strlen(e)) == e) return true;
