@@ -21,7 +21,6 @@
 #include "store_memory.h"
 #include "text.h"
 
-// 1 when the text is a chromosome code: "1" to "24", "X", "Y" or "M", in full.
 int snp_id_check(std::string id) {
   if (id.size() == 1) {
     char c = id[0];

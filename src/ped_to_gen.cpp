@@ -143,6 +143,31 @@ uint64_t code_alleles(std::string_view alleles, ped_pass& p, size_t k, int64_t& 
   return codes;
 }
 
+// Sample k from its line's leading fields f (sex_text: scratch), and its group.
+void store_sample(ped_pass& p, size_t k, const std::string_view* f, int64_t missing,
+                  std::string& sex_text) {
+  sample& out = p.samples[k];
+  if (p.family) {
+    out.ID_1.assign(f[0]);
+    out.ID_1 += '_';
+    out.ID_1 += f[1];
+  } else {
+    out.ID_1.assign(f[1]);
+  }
+  out.ID_2 = out.ID_1;
+  // The sex code is taken as strtol reads it: "F" gives 0, "2x" gives 2.
+  sex_text.assign(f[4]);
+  out.gender = static_cast<int32_t>(std::strtol(sex_text.c_str(), nullptr, 10));
+  out.phenotype.assign(f[5]);
+  out.missing = static_cast<double>(missing);
+  if (p.discrete) {
+    auto g = p.groups.find(f[5]);
+    if (g == p.groups.end())
+      g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
+    g->second.push_back(static_cast<int64_t>(k));
+  }
+}
+
 // Fills the sample table, the matrix and the groups from the PED lines.
 bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
   if (!in.rewind()) {
@@ -182,26 +207,7 @@ bool read_ped(run_log& log, line_reader& in, ped_pass& p) {
       return false;
     }
 
-    sample& out = p.samples[k];
-    if (p.family) {
-      out.ID_1.assign(f[0]);
-      out.ID_1 += '_';
-      out.ID_1 += f[1];
-    } else {
-      out.ID_1.assign(f[1]);
-    }
-    out.ID_2 = out.ID_1;
-    // The sex code is taken as strtol reads it: "F" gives 0, "2x" gives 2.
-    sex_text.assign(f[4]);
-    out.gender = static_cast<int32_t>(std::strtol(sex_text.c_str(), nullptr, 10));
-    out.phenotype.assign(f[5]);
-    out.missing = static_cast<double>(missing);
-    if (p.discrete) {
-      auto g = p.groups.find(f[5]);
-      if (g == p.groups.end())
-        g = p.groups.emplace(std::string(f[5]), std::vector<int64_t>()).first;
-      g->second.push_back(static_cast<int64_t>(k));
-    }
+    store_sample(p, k, f, missing, sex_text);
     ++k;
   }
   if (in.failed()) {
@@ -306,25 +312,26 @@ void append_gen_line(std::string& buf, const map_snp& snp, char a, char b, bool 
   buf += '\n';
 }
 
-// One GEN file: every sample (members null) or one phenotype group. The
-// single file puts each SNP's alleles in order in the SNP list itself, and
-// then tests the ordered first allele for digits; group files leave the list
-// as it is, so every group takes the same decisions, and test the allele as
-// read.
-bool write_gen_file(run_log& log, const std::string& name, bool gz, std::vector<map_snp>& snps,
-                    const char* matrix, size_t n, const std::vector<int64_t>* members) {
+// A SNP seen with one allele only gets it twice; one never seen keeps "- -".
+void settle_alleles(std::vector<map_snp>& snps) {
+  for (map_snp& snp : snps)
+    if (snp.allele2 == '-') snp.allele2 = snp.allele1;
+}
+
+// One GEN file: every sample (members null) or one phenotype group, alleles in
+// order and cells reversed when that swaps them. Digits are recoded by allele
+// A in the single file, by the allele as read in group files.
+bool write_gen_file(run_log& log, const std::string& name, bool gz,
+                    const std::vector<map_snp>& snps, const char* matrix, size_t n,
+                    const std::vector<int64_t>* members) {
   text_writer w;
   if (!open_output(log, w, name, gz)) return false;
   for (size_t j = 0; j < snps.size(); ++j) {
-    map_snp& snp = snps[j];
-    // A SNP seen with one allele only gets it twice.
-    if (snp.allele2 == '-') snp.allele2 = snp.allele1;
-    bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
-    if (swap && !members) std::swap(snp.allele1, snp.allele2);
-    bool in_order = !swap || !members;
-    char a = in_order ? snp.allele1 : snp.allele2;
-    char b = in_order ? snp.allele2 : snp.allele1;
-    append_gen_line(w.buffer(), snp, a, b, is_numeric_allele(snp.allele1), swap,
+    const map_snp& snp = snps[j];
+    const bool swap = static_cast<signed char>(snp.allele1) > static_cast<signed char>(snp.allele2);
+    const char a = swap ? snp.allele2 : snp.allele1;
+    const char b = swap ? snp.allele1 : snp.allele2;
+    append_gen_line(w.buffer(), snp, a, b, is_numeric_allele(members ? snp.allele1 : a), swap,
                     matrix + j * n * 3, n, members);
     w.maybe_flush();
   }
@@ -408,6 +415,7 @@ int convert_to_gen(run_log& log, const std::string& ped_file, const std::string&
   group_map groups;
   ped_pass pass{snps, samples, matrix.get(), family, discrete_phenotype, groups};
   if (!read_ped(log, ped, pass)) return 1;
+  settle_alleles(snps);
 
   if (discrete_phenotype)
     return write_groups(log, inputs, out_gen, out_sample, ped_gz, calvora1, pass) ? 0 : 1;

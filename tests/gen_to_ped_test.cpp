@@ -10,8 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e.h"
-
-int snp_id_check(std::string id);
+#include "gen_to_ped.h"
 
 namespace {
 
