@@ -80,6 +80,35 @@ bool count_gen(run_log& log, line_reader& gen, const std::string& name, uint64_t
   return true;
 }
 
+// Finds the phenotype and sex columns in the column name line: sex in the
+// named column, else the first "sex" or "gender" one. A column named on the
+// command line must be there ("-9" names none); a "sex" or "gender" column
+// stands in for the --sex one.
+bool find_columns(run_log& log, const line_reader& in, std::string_view names,
+                  const std::string& phenotype_column, const std::string& sex_column,
+                  int32_t& pheno_col, int32_t& sex_col) {
+  bool sex_named = false;  // a column has --sex's name, even when it is the phenotype's
+  field_cursor c(names);
+  std::string_view word;
+  for (int32_t i = 0; c.next(word); ++i) {
+    sex_named |= word == sex_column;
+    if (word == phenotype_column)
+      pheno_col = i;
+    else if (word == sex_column)
+      sex_col = i;
+    else if (sex_col == -9 && (word == "sex" || word == "gender"))
+      sex_col = i;
+  }
+  for (const auto& [column, found] : {std::pair{&phenotype_column, pheno_col != -9},
+                                      std::pair{&sex_column, sex_col != -9 || sex_named}}) {
+    if (!in.failed() && *column != "-9" && !found) {
+      log.both("No column " + *column + " in SAMPLE file " + in.name() + "\n");
+      return false;
+    }
+  }
+  return true;
+}
+
 // One row per line after the two header lines: the first field is the id;
 // sex comes from the named column, else the first "sex" or "gender" one.
 // Every GEN sample needs its row: its id goes into the PED file and the
@@ -92,30 +121,11 @@ bool read_samples(run_log& log, const std::string& name, const std::string& phen
   line_reader in;
   if (!open_input(log, in, name, is_gzip_name(name))) return false;
   int32_t pheno_col = -9, sex_col = -9;
-  bool sex_named = false;  // a column has --sex's name, even when it is the phenotype's
   std::string_view line, word;
   const bool header = in.next(line);
-  if (header) {
-    field_cursor c(line);
-    for (int32_t i = 0; c.next(word); ++i) {
-      sex_named |= word == sex_column;
-      if (word == phenotype_column)
-        pheno_col = i;
-      else if (word == sex_column)
-        sex_col = i;
-      else if (sex_col == -9 && (word == "sex" || word == "gender"))
-        sex_col = i;
-    }
-  }
-  // A column named on the command line must be there ("-9" names none); a
-  // "sex" or "gender" column stands in for the --sex one.
-  for (const auto& [column, found] : {std::pair{&phenotype_column, pheno_col != -9},
-                                      std::pair{&sex_column, sex_col != -9 || sex_named}}) {
-    if (!in.failed() && *column != "-9" && !found) {
-      log.both("No column " + *column + " in SAMPLE file " + name + "\n");
-      return false;
-    }
-  }
+  if (!find_columns(log, in, header ? line : std::string_view(), phenotype_column, sex_column,
+                    pheno_col, sex_col))
+    return false;
   if (header) {
     in.next(line);  // column types: not needed here
     std::string num;

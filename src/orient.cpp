@@ -77,6 +77,33 @@ char lookup(const strand_table& table, int32_t position) {
   return it != table.end() && it->first == position ? it->second : 0;
 }
 
+// Appends the complete triples of rest, a single-blank layout whose blanks
+// are at the offsets in blanks, each " a b c" as " c b a": the same bytes in
+// all. blanks gains the offset where the last word ends.
+[[gnu::always_inline]] inline void append_reversed_triples(std::string_view rest,
+                                                           std::vector<uint32_t>& blanks,
+                                                           size_t triples, std::string& out) {
+  const char* const p = rest.data();
+  blanks.push_back(static_cast<uint32_t>(rest.size()));  // where the last word ends
+  const size_t at = out.size(), size = blanks[3 * triples];
+  out.resize(at + size + 8);  // room for a whole 8-byte copy at the end
+  char* o = &out[at];
+  for (size_t t = 0; t < triples; ++t) {
+    const uint32_t* b = &blanks[3 * t];
+    for (int k = 2; k >= 0; --k) {
+      const size_t len = b[k + 1] - b[k];  // the blank and the word after it
+      // Most words are short: one fixed copy of eight bytes, where the
+      // input has them, instead of a copy of any length.
+      if (len <= 8 && b[k] + 8 <= rest.size())
+        std::memcpy(o, p + b[k], 8);
+      else
+        std::memcpy(o, p + b[k], len);
+      o += len;
+    }
+  }
+  out.resize(at + size);
+}
+
 // Appends the two alleles, complemented on the minus strand and in byte order
 // when asked, then the probability words of rest, three by three, each triple
 // reversed when the alleles were swapped. The words are copied as they stand;
@@ -103,25 +130,7 @@ void orient_snp(std::string_view rest, std::string_view allele_a, std::string_vi
       out.append(p, triples * 3 == blanks.size() ? rest.size() : blanks[3 * triples]);
       return;
     }
-    // Each triple " a b c" becomes " c b a", the same bytes in all.
-    blanks.push_back(static_cast<uint32_t>(rest.size()));  // where the last word ends
-    const size_t at = out.size(), size = blanks[3 * triples];
-    out.resize(at + size + 8);  // room for a whole 8-byte copy at the end
-    char* o = &out[at];
-    for (size_t t = 0; t < triples; ++t) {
-      const uint32_t* b = &blanks[3 * t];
-      for (int k = 2; k >= 0; --k) {
-        const size_t len = b[k + 1] - b[k];  // the blank and the word after it
-        // Most words are short: one fixed copy of eight bytes, where the
-        // input has them, instead of a copy of any length.
-        if (len <= 8 && b[k] + 8 <= rest.size())
-          std::memcpy(o, p + b[k], 8);
-        else
-          std::memcpy(o, p + b[k], len);
-        o += len;
-      }
-    }
-    out.resize(at + size);
+    append_reversed_triples(rest, blanks, triples, out);
     return;
   }
   const char* w[3];
