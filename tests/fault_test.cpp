@@ -4,6 +4,7 @@
 // Each must end in its message and status 1, never a crash or a silent loss.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -601,8 +602,8 @@ TEST(Fault, InputWrittenOverBetweenPasses) {
     SCOPED_TRACE(echo_line(r.args) + "with " + std::to_string(r.text.size()) + " bytes");
     temp_dir d;
     write_inputs(d, false);
-    const struct timespec past[2] = {{946684800, 0}, {946684800, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, d.file(r.file).c_str(), past, 0), 0);
+    const struct timeval past[2] = {{946684800, 0}, {946684800, 0}};
+    ASSERT_EQ(utimes(d.file(r.file).c_str(), past), 0);
     d.write(r.file + ".new", r.text);
     run_options opt;
     opt.env = {std::string("LD_PRELOAD=") + REWRITE_LIB, "TREVLIN_REWRITE=" + d.file(r.file)};
